@@ -1,0 +1,90 @@
+// dcf77tx: sends the computer's UTC time as a DCF77 time code on the DTR
+// and RTS outputs of a serial port, one frame per minute, until stopped.
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+#include "keying/keying.h"
+#include "platform/platform.h"
+#include "timecode/timecode.h"
+
+// Prints console text at once, also when standard output is a pipe.
+static void Say(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+static std::tm BreakDownUtc(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    const std::tm* utc = std::gmtime(&t);
+    return utc != nullptr ? *utc : std::tm{};
+}
+
+// The seconds field gmtime gives the reading: UTC has 60 seconds a minute
+// in the time the clock counts.
+static int SecondOfMinute(const UtcReading& reading) {
+    const std::int64_t second = reading.seconds % 60;
+    return static_cast<int>(second < 0 ? second + 60 : second);
+}
+
+// Reads the settings as scanf does: what cannot be converted keeps the
+// default and stays in the input for the next read.
+static void AskSettings() {
+    Say("\nInput your Serial Port Number: ");
+    long port = 0;
+    if (std::scanf("%ld", &port) == 1)
+        Port = port > INT32_MAX ? INT32_MAX : port < INT32_MIN ? INT32_MIN : static_cast<std::int32_t>(port);
+    Say("\nTiming Fudge Factor (run quaver.exe)");
+    Say("\nInput your Timing Fudge Factor: ");
+    double fudge = 0;
+    if (std::scanf("%lf", &fudge) == 1) Fudge = fudge;
+}
+
+// Reads the UTC clock and notes the monotonic instant of the reading: the
+// middle of two monotonic readings around it, which cancels their cost.
+static UtcReading ReadUtcClockAt(std::int64_t* instant) {
+    const std::int64_t before = MonotonicNanoseconds();
+    const UtcReading reading = ReadUtcClock();
+    const std::int64_t after = MonotonicNanoseconds();
+    *instant = before + (after - before) / 2;
+    return reading;
+}
+
+// Returns the monotonic instant at which the next UTC minute began; a start
+// within second 0 waits for the following minute rather than start late.
+static std::int64_t WaitForMinute() {
+    std::int64_t instant = 0;
+    UtcReading now = ReadUtcClockAt(&instant);
+    if (SecondOfMinute(now) == 0) {
+        PauseMs(1234);
+        now = ReadUtcClockAt(&instant);
+    }
+    while (SecondOfMinute(now) != 0) now = ReadUtcClockAt(&instant);
+    // The reading lies `nanoseconds` past the minute boundary.
+    return instant - now.nanoseconds;
+}
+
+int main() {
+    AskSettings();
+    DeriveDurations();
+    std::printf("%ld\t%ld\t%ld\t%ld\t%ld\n", static_cast<long>(ms100), static_cast<long>(ms200),
+                static_cast<long>(ms800), static_cast<long>(ms900), static_cast<long>(ms1000));
+    Say("\nProgram will wait until next 00 second rollover.\n");
+    PinOpen();
+    PrepareTimers();
+
+    const std::int64_t minuteStart = WaitForMinute();
+    Say("\nZERO\n");
+    // The first frame's pauses count from the minute boundary itself, so
+    // nothing done since then shifts the pulses.
+    AnchorPauses(minuteStart);
+
+    // The frame keyed now carries the minute that begins when it ends.
+    DcfTime record{};
+    FillFromUtc(record, BreakDownUtc(ReadUtcClock().seconds));
+    AdvanceMinute(record);
+    for (;;) {
+        OneMinute(record);
+        AdvanceMinute(record);
+    }
+}

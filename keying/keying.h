@@ -1,0 +1,67 @@
+// Keys DCF77 frames onto the DTR and RTS outputs of one serial port, which
+// move together as a single keying line: asserted while the carrier is
+// reduced, negated for the full carrier.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "timecode/timecode.h"
+
+extern LineHandle hCom;      // the open serial line, set by PinOpen
+extern std::int32_t Port;    // serial port number, COM1 = 1
+extern double Fudge;         // pause units per nominal 100 ms; 100 is nominal
+extern std::int32_t ms100;   // asserted part of a 0 second
+extern std::int32_t ms200;   // asserted part of a 1 second
+extern std::int32_t ms800;   // negated rest of a 1 second
+extern std::int32_t ms900;   // negated rest of a 0 second
+extern std::int32_t ms1000;  // the unbroken negated minute-mark second
+
+// Opens and configures port `Port`; on failure reports it and exits with 1.
+void PinOpen();
+void PinClose();
+
+// Asserts (PinPlus12) or negates (PinMinus12) DTR, then RTS.
+void PinPlus12();
+void PinMinus12();
+
+// A reduced (PowerLow) or full (PowerHigh) carrier interval of `ms`
+// milliseconds; a zero count does nothing at all.
+void PowerLow(std::int32_t ms);
+void PowerHigh(std::int32_t ms);
+
+// Keys the frame of `record`; returns when its minute-mark second is over.
+void OneMinute(const DcfTime& record);
+
+// Sets the five durations from `Fudge`.
+void DeriveDurations();
+
+// `factor` × `constant` / 100 − `minus`, evaluated with a 64-bit significand
+// and then rounded to double, whatever the compiler's long double is.
+double ExtendedScaled(double factor, std::int32_t constant, std::int32_t minus);
+// The same evaluation in integer arithmetic, for targets whose long double
+// is not the x87 extended format.
+double ExtendedScaledInSoftware(double factor, std::int32_t constant, std::int32_t minus);
+
+namespace keying {
+// Rounds half-way values up (-2.5 gives -2), unlike the C library's round,
+// whose name this would otherwise clash with.
+double round(double x);
+}  // namespace keying
+
+// Pauses `ms` milliseconds counted from the end of the previous pause, so
+// that line operations and wake-up latency between pauses never accumulate.
+// A chain of pauses starts afresh when a pause begins more than
+// kChainBreakNanoseconds after the previous one ended. Zero or a negative
+// count pauses nothing.
+void PauseMs(std::int32_t ms);
+constexpr std::int64_t kChainBreakNanoseconds = 1'000'000'000;
+
+// Makes the next pause count from `instant` on the monotonic clock.
+void AnchorPauses(std::int64_t instant);
+
+// How long before its deadline a pause stops sleeping and starts watching
+// the clock: follows the wake-up latency seen lately, within bounds.
+std::int64_t EarlyWakeNanoseconds();
+constexpr std::int64_t kMinEarlyWakeNanoseconds = 50'000;
+constexpr std::int64_t kMaxEarlyWakeNanoseconds = 500'000;

@@ -1,0 +1,60 @@
+// What the program needs from the operating system: one serial line whose
+// DTR and RTS outputs it drives, a monotonic clock to pause on and the UTC
+// clock it starts from. Implemented once per operating system; the build
+// picks the file, and tests link a simulated one in its place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// An open serial line: a file descriptor or a Win32 handle.
+using LineHandle = std::intptr_t;
+
+// Modem-control changes, numbered as the Win32 EscapeCommFunction codes.
+enum LineChange : int {
+    RAISE_RTS = 3,
+    LOWER_RTS = 4,
+    RAISE_DTR = 5,
+    LOWER_DTR = 6,
+};
+
+// Writes the device path of serial port `port` (COM1 is port 1) into `name`.
+void FormatLineName(char* name, std::size_t size, std::int32_t port);
+
+// Opens the device read-write and exclusively. False on failure, with the
+// reason left for LastLineError.
+bool OpenLine(const char* name, LineHandle* line);
+
+// Reads the line's current settings into a record the platform keeps.
+bool ReadLineSettings(LineHandle line);
+
+// Applies 9600 baud, 8N1, raw, no flow control, modem status ignored to the
+// record read last, writes it to the line and leaves DTR and RTS asserted.
+bool WriteKeyingSettings(LineHandle line);
+
+// Raises or lowers one modem-control output.
+bool ChangeLine(LineHandle line, LineChange change);
+
+void CloseLine(LineHandle line);
+
+// The operating system's error code for the line call that failed last;
+// read it straight after the failing call.
+std::uint32_t LastLineError();
+
+// Nanoseconds on a clock that never steps; its origin is arbitrary.
+std::int64_t MonotonicNanoseconds();
+
+// Blocks until the monotonic clock reads at least `deadline` (or a little
+// later: the caller finishes the wait itself).
+void SleepUntilMonotonic(std::int64_t deadline);
+
+// The UTC clock at full resolution.
+struct UtcReading {
+    std::int64_t seconds;      // since 1970-01-01 00:00 UTC
+    std::int32_t nanoseconds;  // 0 .. 999999999
+};
+UtcReading ReadUtcClock();
+
+// Asks the system for timer wake-ups as close to their deadlines as it
+// offers; called once before timing starts.
+void PrepareTimers();

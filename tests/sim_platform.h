@@ -1,0 +1,35 @@
+// A simulated platform: a virtual clock that sleeps advance at once, and a
+// serial line that records every change with its virtual time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct LineEvent {
+    std::int64_t time;  // virtual monotonic nanoseconds
+    LineChange change;
+};
+
+namespace sim {
+extern std::int64_t now;             // virtual monotonic clock, ns
+extern std::int64_t utcAtZero;       // UTC ns since 1970 when `now` is 0
+extern std::int64_t monotonicRead;   // virtual time one monotonic reading takes
+extern std::int64_t utcRead;         // virtual time one UTC reading takes
+extern std::int64_t wakeLatency;     // how late every sleep wakes
+extern std::int64_t lineLatency;     // how long every line change takes
+extern std::vector<LineEvent> changes;
+extern std::vector<std::int64_t> sleepTargets;
+extern int failingChange;            // 1-based line change that fails; 0: none
+extern std::uint32_t failingError;
+extern bool openFails, readFails, writeFails;
+extern std::string openedName;
+extern int timersPrepared;
+extern std::int64_t stopAt;          // virtual time at which the run ends; 0: never
+extern std::string recordPath;       // where an ended run writes `changes`
+
+// Back to a fresh machine at virtual time `start`, UTC `utcStart` ns.
+void Reset(std::int64_t start = 1'000'000'000'000, std::int64_t utcStart = 0);
+}  // namespace sim

@@ -1,0 +1,101 @@
+// The real POSIX line layer against a pseudo-terminal: it takes the line
+// settings like a serial port, but has no modem-control lines.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+#include "keying/keying.h"
+#include "platform/platform.h"
+
+struct PseudoTerminal {
+    int master = -1;
+    std::string slave;
+};
+
+static PseudoTerminal OpenPseudoTerminal() {
+    PseudoTerminal pty;
+    pty.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) return pty;
+    pty.slave = ptsname(pty.master);
+    return pty;
+}
+
+TEST(PosixLine, NamesPortsAfterTtyS) {
+    char name[64];
+    FormatLineName(name, sizeof name, 1);
+    EXPECT_STREQ(name, "/dev/ttyS0");
+    FormatLineName(name, sizeof name, 2);
+    EXPECT_STREQ(name, "/dev/ttyS1");
+    FormatLineName(name, sizeof name, -2147483647 - 1);
+    EXPECT_STREQ(name, "/dev/ttyS-2147483649");
+}
+
+TEST(PosixLine, AppliesTheKeyingSettings) {
+    const PseudoTerminal pty = OpenPseudoTerminal();
+    ASSERT_GE(pty.master, 0);
+    LineHandle line = -1;
+    ASSERT_TRUE(OpenLine(pty.slave.c_str(), &line)) << std::strerror(static_cast<int>(LastLineError()));
+    ASSERT_TRUE(ReadLineSettings(line));
+    ASSERT_TRUE(WriteKeyingSettings(line));
+
+    // Seen from the other end of the pseudo-terminal.
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.master, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+    EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B9600));
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_NE(t.c_cflag & CLOCAL, 0u);  // modem status ignored
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+
+    // The descriptor blocks again after the non-blocking open.
+    EXPECT_EQ(fcntl(static_cast<int>(line), F_GETFL) & O_NONBLOCK, 0);
+
+    // No modem lines: the change fails with the system's reason.
+    EXPECT_FALSE(ChangeLine(line, RAISE_DTR));
+    EXPECT_EQ(LastLineError(), static_cast<std::uint32_t>(ENOTTY));
+    CloseLine(line);
+    close(pty.master);
+}
+
+TEST(PosixLine, HoldsThePortExclusively) {
+    const PseudoTerminal pty = OpenPseudoTerminal();
+    ASSERT_GE(pty.master, 0);
+    LineHandle first = -1, second = -1;
+    ASSERT_TRUE(OpenLine(pty.slave.c_str(), &first));
+    // Refused even for root, who may pass TIOCEXCL: the lock stops it.
+    EXPECT_FALSE(OpenLine(pty.slave.c_str(), &second));
+    const std::uint32_t error = LastLineError();
+    EXPECT_TRUE(error == EBUSY || error == EWOULDBLOCK) << error;
+    CloseLine(first);
+    ASSERT_TRUE(OpenLine(pty.slave.c_str(), &second));  // free again once closed
+    CloseLine(second);
+    close(pty.master);
+}
+
+TEST(PosixLineDeathTest, MissingModemLinesEndTheKeying) {
+    const PseudoTerminal pty = OpenPseudoTerminal();
+    ASSERT_GE(pty.master, 0);
+    ASSERT_TRUE(OpenLine(pty.slave.c_str(), &hCom));
+    ASSERT_TRUE(ReadLineSettings(hCom));
+    ASSERT_TRUE(WriteKeyingSettings(hCom));
+    EXPECT_EXIT(PowerLow(100), ::testing::ExitedWithCode(1),
+                "^File line\\.cpp Line [0-9]+ Function EscapeCommFunction failed \\(00000019\\)\n$");
+    CloseLine(hCom);
+    close(pty.master);
+}
+
+TEST(PosixLineDeathTest, MissingPortNamesTheDevice) {
+    Port = 4000;  // /dev/ttyS3999 does not exist
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), "^CreateFile failed: /dev/ttyS3999 \\(00000002\\)\n$");
+    Port = 0;
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), "^CreateFile failed: /dev/ttyS-1 \\(00000002\\)\n$");
+}
