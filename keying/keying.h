@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/platform.h"
 #include "timecode/timecode.h"
@@ -59,6 +60,19 @@ constexpr std::int64_t kChainBreakNanoseconds = 1'000'000'000;
 
 // Makes the next pause count from `instant` on the monotonic clock.
 void AnchorPauses(std::int64_t instant);
+
+// Pauses like one keyed second with nominal durations, a 0 second when
+// `bit` is 0 and a 1 second otherwise, with no line change.
+void PauseOneSecond(int bit);
+
+// Times `seconds` seconds of PauseOneSecond against the UTC clock and
+// returns how much longer (above 1) or shorter they ran than nominal.
+// Shows its progress on `progress` once a second when it is not null.
+double MeasurePauseRatio(int seconds, std::FILE* progress);
+
+// The timing factor that makes pauses running `ratio` times their nominal
+// length key a minute as close to 60 s as whole milliseconds allow.
+double FactorForPauseRatio(double ratio);
 
 // How long before its deadline a pause stops sleeping and starts watching
 // the clock: follows the wake-up latency seen lately, within bounds.
