@@ -52,27 +52,38 @@ static void StopWhenTimeIsUp() {
     std::fclose(out);
     std::exit(0);
 }
-static long long Setting(const char* name, long long fallback) {
-    const char* text = std::getenv(name);
-    return text != nullptr ? std::atoll(text) : fallback;
-}
-
-// A whole-program run is set up from the environment at its first call:
-//   DCF_SIM_START_UTC_MS   UTC at start, ms since 1970
-//   DCF_SIM_RUN_SECONDS    virtual seconds after which the run ends
-//   DCF_SIM_RECORD         file that receives the recorded line changes
-//   DCF_SIM_LINE_LATENCY_US, DCF_SIM_WAKE_LATENCY_US   optional delays
-//   DCF_SIM_OPEN_FAILS     1: the port cannot be opened
+// A whole-program run is set up at its first platform call from the file
+// dcf77tx_sim.conf in the working directory, of "name value" lines:
+//   start_utc_ms        UTC at start, ms since 1970
+//   run_seconds         virtual seconds after which the run ends
+//   record              file that receives the recorded line changes
+//   line_latency_us, wake_latency_us   optional delays
+//   open_fails          1: the port cannot be opened
 static void Start() {
     if (started) return;
+    std::FILE* conf = std::fopen("dcf77tx_sim.conf", "r");
+    if (conf == nullptr) std::abort();
+    long long startUtcMs = 0, runSeconds = 600, lineLatencyUs = 0, wakeLatencyUs = 0, fails = 0;
+    char name[64], value[512];
+    std::string record = "dcf_record";
+    while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
+        const std::string key = name;
+        const long long number = std::atoll(value);
+        if (key == "start_utc_ms") startUtcMs = number;
+        else if (key == "run_seconds") runSeconds = number;
+        else if (key == "record") record = value;
+        else if (key == "line_latency_us") lineLatencyUs = number;
+        else if (key == "wake_latency_us") wakeLatencyUs = number;
+        else if (key == "open_fails") fails = number;
+    }
+    std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
-    Reset(start, Setting("DCF_SIM_START_UTC_MS", 0) * 1'000'000);
-    stopAt = start + Setting("DCF_SIM_RUN_SECONDS", 600) * 1'000'000'000;
-    const char* record = std::getenv("DCF_SIM_RECORD");
-    recordPath = record != nullptr ? record : "/dev/null";
-    lineLatency = Setting("DCF_SIM_LINE_LATENCY_US", 0) * 1'000;
-    wakeLatency = Setting("DCF_SIM_WAKE_LATENCY_US", 0) * 1'000;
-    openFails = Setting("DCF_SIM_OPEN_FAILS", 0) != 0;
+    Reset(start, startUtcMs * 1'000'000);
+    stopAt = start + runSeconds * 1'000'000'000;
+    recordPath = record;
+    lineLatency = lineLatencyUs * 1'000;
+    wakeLatency = wakeLatencyUs * 1'000;
+    openFails = fails != 0;
 }
 }  // namespace sim
 

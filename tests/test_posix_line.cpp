@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "keying/keying.h"
+#include "stderr_matcher.h"
 #include "platform/platform.h"
 
 struct PseudoTerminal {
@@ -88,14 +89,14 @@ TEST(PosixLineDeathTest, MissingModemLinesEndTheKeying) {
     ASSERT_TRUE(ReadLineSettings(hCom));
     ASSERT_TRUE(WriteKeyingSettings(hCom));
     EXPECT_EXIT(PowerLow(100), ::testing::ExitedWithCode(1),
-                "^File line\\.cpp Line [0-9]+ Function EscapeCommFunction failed \\(00000019\\)\n$");
+                StderrIs("File line\\.cpp Line [0-9]+ Function EscapeCommFunction failed \\(00000019\\)\n"));
     CloseLine(hCom);
     close(pty.master);
 }
 
 TEST(PosixLineDeathTest, MissingPortNamesTheDevice) {
     Port = 4000;  // /dev/ttyS3999 does not exist
-    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), "^CreateFile failed: /dev/ttyS3999 \\(00000002\\)\n$");
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS3999 \\(00000002\\)\n"));
     Port = 0;
-    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), "^CreateFile failed: /dev/ttyS-1 \\(00000002\\)\n$");
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS-1 \\(00000002\\)\n"));
 }

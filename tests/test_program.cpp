@@ -4,10 +4,10 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 
 #include "decoder.h"
 
@@ -41,24 +41,26 @@ struct RunSettings {
     bool openFails = false;
 };
 
+// std::system gives the wait status where a shell runs it (the code in the
+// second byte) and the exit code itself on Windows.
+static int ExitCode(int status) { return status > 255 ? status >> 8 : status; }
+
+// Runs the program in a directory of the running test's own, where it
+// finds its simulated machine's settings in dcf77tx_sim.conf.
 static ProgramRun RunProgram(const RunSettings& s) {
-    const std::string dir = ::testing::TempDir();
-    const std::string input = dir + "dcf_in", out = dir + "dcf_out", err = dir + "dcf_err",
-                      record = dir + "dcf_record";
-    std::ofstream(input) << s.input;
-    std::remove(record.c_str());
-    const std::string command = "DCF_SIM_START_UTC_MS=" + std::to_string(s.startUtcMs) +
-                                " DCF_SIM_RUN_SECONDS=" + std::to_string(s.runSeconds) +
-                                " DCF_SIM_LINE_LATENCY_US=" + std::to_string(s.lineLatencyUs) +
-                                " DCF_SIM_OPEN_FAILS=" + (s.openFails ? "1" : "0") +
-                                " DCF_SIM_RECORD=" + record + " " SIM_PROGRAM " <" + input + " >" + out +
-                                " 2>" + err;
+    const std::string dir = std::string("run_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/dcf_in") << s.input;
+    std::ofstream(dir + "/dcf77tx_sim.conf") << "start_utc_ms " << s.startUtcMs << "\nrun_seconds " << s.runSeconds
+                                             << "\nline_latency_us " << s.lineLatencyUs << "\nopen_fails "
+                                             << (s.openFails ? 1 : 0) << "\nrecord dcf_record\n";
+    std::filesystem::remove(dir + "/dcf_record");
     ProgramRun run;
-    const int status = std::system(command.c_str());
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    std::ifstream changes(record);
+    const std::string command = "cd " + dir + " && " SIM_PROGRAM " <dcf_in >dcf_out 2>dcf_err";
+    run.status = ExitCode(std::system(command.c_str()));
+    run.out = ReadFile(dir + "/dcf_out");
+    run.err = ReadFile(dir + "/dcf_err");
+    std::ifstream changes(dir + "/dcf_record");
     long long time = 0;
     int change = 0;
     const std::int64_t utcAtZero = s.startUtcMs * kMs - kSimStart;

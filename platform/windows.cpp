@@ -1,0 +1,116 @@
+// The platform on Windows: port n is the COM device \\.\COMn, driven with
+// the Win32 communications functions; pauses wait on a high-resolution
+// waitable timer against the performance counter.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform.h"
+
+// Settings read by ReadLineSettings, changed and written back by
+// WriteKeyingSettings.
+static DCB lineSettings;
+// GetLastError of the line call that failed last.
+static DWORD lastLineError = 0;
+// The timer pauses wait on; a high-resolution one where the system has it.
+static HANDLE pauseTimer = nullptr;
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+static bool Failed() {
+    lastLineError = GetLastError();
+    return false;
+}
+
+void FormatLineName(char* name, std::size_t size, std::int32_t port) {
+    std::snprintf(name, size, "\\\\.\\COM%d", static_cast<int>(port));
+}
+
+bool OpenLine(const char* name, LineHandle* line) {
+    const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Failed();
+    *line = reinterpret_cast<LineHandle>(h);
+    return true;
+}
+
+bool ReadLineSettings(LineHandle line) {
+    ZeroMemory(&lineSettings, sizeof lineSettings);
+    lineSettings.DCBlength = sizeof lineSettings;
+    return GetCommState(reinterpret_cast<HANDLE>(line), &lineSettings) || Failed();
+}
+
+bool WriteKeyingSettings(LineHandle line) {
+    DCB& d = lineSettings;
+    d.BaudRate = CBR_9600;
+    d.ByteSize = 8;
+    d.Parity = NOPARITY;
+    d.StopBits = ONESTOPBIT;
+    d.fBinary = TRUE;
+    d.fOutxCtsFlow = FALSE;
+    d.fOutxDsrFlow = FALSE;
+    d.fDsrSensitivity = FALSE;
+    d.fOutX = FALSE;
+    d.fInX = FALSE;
+    d.fNull = FALSE;
+    // Enabled: raised when the settings take effect, then moved only by us.
+    d.fDtrControl = DTR_CONTROL_ENABLE;
+    d.fRtsControl = RTS_CONTROL_ENABLE;
+    return SetCommState(reinterpret_cast<HANDLE>(line), &d) || Failed();
+}
+
+bool ChangeLine(LineHandle line, LineChange change) {
+    // The change codes are EscapeCommFunction's own: SETDTR, CLRRTS, ...
+    return EscapeCommFunction(reinterpret_cast<HANDLE>(line), static_cast<DWORD>(change)) || Failed();
+}
+
+void CloseLine(LineHandle line) { CloseHandle(reinterpret_cast<HANDLE>(line)); }
+
+std::uint32_t LastLineError() { return lastLineError; }
+
+std::int64_t MonotonicNanoseconds() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    // Split so that the product cannot overflow for any uptime.
+    const std::int64_t whole = counter.QuadPart / frequency.QuadPart;
+    const std::int64_t part = counter.QuadPart % frequency.QuadPart;
+    return whole * 1'000'000'000 + part * 1'000'000'000 / frequency.QuadPart;
+}
+
+void SleepUntilMonotonic(std::int64_t deadline) {
+    const std::int64_t remaining = deadline - MonotonicNanoseconds();
+    if (remaining <= 0) return;
+    if (pauseTimer == nullptr) PrepareTimers();
+    LARGE_INTEGER due;
+    due.QuadPart = -(remaining / 100);  // relative, in 100 ns units
+    if (pauseTimer != nullptr && due.QuadPart < 0 && SetWaitableTimer(pauseTimer, &due, 0, nullptr, nullptr, FALSE)) {
+        WaitForSingleObject(pauseTimer, INFINITE);
+        return;
+    }
+    Sleep(static_cast<DWORD>(remaining / 1'000'000));
+}
+
+UtcReading ReadUtcClock() {
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    // 100 ns units since 1601; 1970 began 11644473600 s later.
+    const std::int64_t ticks = (static_cast<std::int64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) -
+                               116444736000000000LL;
+    return {ticks / 10'000'000, static_cast<std::int32_t>(ticks % 10'000'000 * 100)};
+}
+
+void PrepareTimers() {
+    if (pauseTimer != nullptr) return;
+    pauseTimer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    if (pauseTimer != nullptr) return;
+    // Older systems: an ordinary timer, with the scheduler tick at 1 ms
+    // instead of 15.6 ms.
+    timeBeginPeriod(1);
+    pauseTimer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+}
