@@ -55,6 +55,9 @@ static UtcReading ReadUtcClockAt(std::int64_t* instant) {
 static std::int64_t WaitForMinute() {
     std::int64_t instant = 0;
     UtcReading now = ReadUtcClockAt(&instant);
+    // The C library loads its time-zone data on the first breakdown; do
+    // that now rather than between the minute's start and its first pulse.
+    BreakDownUtc(now.seconds);
     if (SecondOfMinute(now) == 0) {
         PauseMs(1234);
         now = ReadUtcClockAt(&instant);
