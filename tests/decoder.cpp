@@ -70,11 +70,19 @@ std::vector<DecodedMinute> DecodeMinutes(const std::vector<Pulse>& pulses, bool 
     bool inFrame = false;
     std::vector<int> bits;
     std::int64_t start = 0;
+    const Pulse* previous = nullptr;  // the last pulse of the code seen
     for (std::size_t i = 0; i < pulses.size(); ++i) {
+        // A reduction of half a second or more is no pulse of the code (the
+        // line held since it was opened, say): it breaks the framing.
+        if (pulses[i].width >= 500'000'000) {
+            inFrame = false;
+            previous = nullptr;
+            continue;
+        }
         // More than 1.5 s between onsets: the second before this one had no
         // pulse, so this pulse is second 0 of a new minute.
         const bool newMinute = i == 0 ? firstPulseStartsMinute
-                                      : pulses[i].onset - pulses[i - 1].onset > 1'500'000'000;
+                                      : previous != nullptr && pulses[i].onset - previous->onset > 1'500'000'000;
         if (newMinute) {
             if (inFrame) minutes.push_back(Decode(bits, start));
             inFrame = true;
@@ -82,6 +90,7 @@ std::vector<DecodedMinute> DecodeMinutes(const std::vector<Pulse>& pulses, bool 
             start = pulses[i].onset;
         }
         if (inFrame) bits.push_back(Bit(pulses[i]));
+        previous = &pulses[i];
     }
     if (inFrame && bits.size() == 59) minutes.push_back(Decode(bits, start));
     return minutes;

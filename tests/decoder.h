@@ -29,5 +29,6 @@ std::vector<Pulse> PulsesFromEdges(const std::vector<Edge>& edges);
 // Frames are the runs of 59 pulses between two missing seconds; a run of
 // another length is reported as an invalid minute. Pulses before the first
 // missing second belong to no complete frame and are skipped, unless the
-// caller knows that the first pulse starts a minute.
+// caller knows that the first pulse starts a minute. A reduction of half a
+// second or more is no pulse of the code and breaks the framing.
 std::vector<DecodedMinute> DecodeMinutes(const std::vector<Pulse>& pulses, bool firstPulseStartsMinute);
