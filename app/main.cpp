@@ -72,6 +72,7 @@ int main() {
     DeriveDurations();
     std::printf("%ld\t%ld\t%ld\t%ld\t%ld\n", static_cast<long>(ms100), static_cast<long>(ms200),
                 static_cast<long>(ms800), static_cast<long>(ms900), static_cast<long>(ms1000));
+    std::fflush(stdout);
     Say("\nProgram will wait until next 00 second rollover.\n");
     PinOpen();
     PrepareTimers();
