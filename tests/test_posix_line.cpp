@@ -89,14 +89,14 @@ TEST(PosixLineDeathTest, MissingModemLinesEndTheKeying) {
     ASSERT_TRUE(ReadLineSettings(hCom));
     ASSERT_TRUE(WriteKeyingSettings(hCom));
     EXPECT_EXIT(PowerLow(100), ::testing::ExitedWithCode(1),
-                StderrIs("File line\\.cpp Line [0-9]+ Function EscapeCommFunction failed \\(00000019\\)\n"));
+                FailureLineIs("EscapeCommFunction", "00000019"));
     CloseLine(hCom);
     close(pty.master);
 }
 
 TEST(PosixLineDeathTest, MissingPortNamesTheDevice) {
     Port = 4000;  // /dev/ttyS3999 does not exist
-    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS3999 \\(00000002\\)\n"));
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS3999 (00000002)\n"));
     Port = 0;
-    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS-1 \\(00000002\\)\n"));
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS-1 (00000002)\n"));
 }

@@ -96,19 +96,19 @@ TEST(WindowsLineDeathTest, FailuresCarryGetLastError) {
     Port = 12;
     win32::failing = "CreateFileA";
     win32::failingError = 5;  // access denied: the port is in use
-    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: \\\\\\\\\\.\\\\COM12 \\(00000005\\)\n"));
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: \\\\.\\COM12 (00000005)\n"));
     win32::failing = "GetCommState";
     win32::failingError = 0x1f;
     EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
-                StderrIs("File line\\.cpp Line [0-9]+ Function GetCommState failed \\(0000001f\\)\n"));
+                FailureLineIs("GetCommState", "0000001f"));
     win32::failing = "SetCommState";
     win32::failingError = 0x57;
     EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
-                StderrIs("File line\\.cpp Line [0-9]+ Function SetCommState failed \\(00000057\\)\n"));
+                FailureLineIs("SetCommState", "00000057"));
     win32::failing = "EscapeCommFunction";
     win32::failingError = 0x16;
     EXPECT_EXIT(PinPlus12(), ::testing::ExitedWithCode(1),
-                StderrIs("File line\\.cpp Line [0-9]+ Function EscapeCommFunction failed \\(00000016\\)\n"));
+                FailureLineIs("EscapeCommFunction", "00000016"));
 }
 
 TEST(WindowsClock, CountersAndSystemTimeConvert) {
