@@ -20,8 +20,8 @@ static std::tm BreakDownUtc(std::int64_t seconds) {
     return utc != nullptr ? *utc : std::tm{};
 }
 
-// The seconds field gmtime gives the reading: UTC has 60 seconds a minute
-// in the time the clock counts.
+// The seconds field gmtime would give for the reading: the clock counts
+// every UTC minute as 60 seconds.
 static int SecondOfMinute(const UtcReading& reading) {
     const std::int64_t second = reading.seconds % 60;
     return static_cast<int>(second < 0 ? second + 60 : second);
@@ -78,6 +78,8 @@ int main() {
     PrepareTimers();
 
     const std::int64_t minuteStart = WaitForMinute();
+    // Only now: the busy wait must not run at a raised priority.
+    RaisePriority();
     Say("\nZERO\n");
     // The first frame's pauses count from the minute boundary itself, so
     // nothing done since then shifts the pulses.

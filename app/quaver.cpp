@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     PrepareTimers();
+    RaisePriority();
     std::printf("Timing %d s of dcf77tx pauses against the UTC clock.\n", seconds);
     const double ratio = MeasurePauseRatio(seconds, stdout);
     // A ratio this far from 1 means the clock was set during the run.

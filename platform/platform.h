@@ -58,3 +58,7 @@ UtcReading ReadUtcClock();
 // Asks the system for timer wake-ups as close to their deadlines as it
 // offers; called once before timing starts.
 void PrepareTimers();
+
+// Lets the pauses wake ahead of other processes where the system allows
+// it; called once the start-up's busy wait is over.
+void RaisePriority();

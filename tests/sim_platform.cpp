@@ -16,7 +16,8 @@ int failingChange;
 std::uint32_t failingError;
 bool openFails, readFails, writeFails;
 std::string openedName;
-int timersPrepared;
+std::int64_t timersPrepared;
+std::int64_t priorityRaised;
 std::int64_t stopAt;
 std::string recordPath;
 
@@ -38,17 +39,23 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     openFails = readFails = writeFails = false;
     openedName.clear();
     timersPrepared = 0;
+    priorityRaised = 0;
     stopAt = 0;
     recordPath.clear();
 }
 
 // Ends a run whose virtual time is up: writes each line change as
-// "<ns> <change>" and exits as if the program had been stopped.
+// "<ns> <change>", and when the timers were prepared and the priority
+// raised into <record>.timing, and exits as if the program had been stopped.
 static void StopWhenTimeIsUp() {
     if (stopAt == 0 || now < stopAt) return;
     std::FILE* out = std::fopen(recordPath.c_str(), "w");
     if (out == nullptr) std::abort();
     for (const LineEvent& e : changes) std::fprintf(out, "%lld %d\n", static_cast<long long>(e.time), e.change);
+    std::fclose(out);
+    out = std::fopen((recordPath + ".timing").c_str(), "w");
+    if (out == nullptr) std::abort();
+    std::fprintf(out, "%lld %lld\n", static_cast<long long>(timersPrepared), static_cast<long long>(priorityRaised));
     std::fclose(out);
     std::exit(0);
 }
@@ -160,5 +167,10 @@ UtcReading ReadUtcClock() {
 
 void PrepareTimers() {
     sim::Start();
-    ++sim::timersPrepared;
+    sim::timersPrepared = sim::now;
+}
+
+void RaisePriority() {
+    sim::Start();
+    sim::priorityRaised = sim::now;
 }

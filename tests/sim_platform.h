@@ -26,7 +26,8 @@ extern int failingChange;            // 1-based line change that fails; 0: none
 extern std::uint32_t failingError;
 extern bool openFails, readFails, writeFails;
 extern std::string openedName;
-extern int timersPrepared;
+extern std::int64_t timersPrepared;  // when PrepareTimers ran; 0: not yet
+extern std::int64_t priorityRaised;  // when RaisePriority ran; 0: not yet
 extern std::int64_t stopAt;          // virtual time at which the run ends; 0: never
 extern std::string recordPath;       // where an ended run writes `changes`
 

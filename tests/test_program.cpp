@@ -24,6 +24,7 @@ struct ProgramRun {
     int status = -1;
     std::string out, err;
     std::vector<Change> changes;
+    std::int64_t timersPrepared = 0, priorityRaised = 0;  // UTC ns
 };
 
 static std::string ReadFile(const std::string& path) {
@@ -65,6 +66,12 @@ static ProgramRun RunProgram(const RunSettings& s) {
     int change = 0;
     const std::int64_t utcAtZero = s.startUtcMs * kMs - kSimStart;
     while (changes >> time >> change) run.changes.push_back({time + utcAtZero, change});
+    std::ifstream timing(dir + "/dcf_record.timing");
+    long long prepared = 0, raised = 0;
+    if (timing >> prepared >> raised) {
+        run.timersPrepared = prepared + utcAtZero;
+        run.priorityRaised = raised + utcAtZero;
+    }
     return run;
 }
 
@@ -128,6 +135,13 @@ TEST(Program, NewYear2010AndFortyEightHours) {
     EXPECT_EQ(minutes[0].weekday, 5);
     EXPECT_EQ(minutes[1].hour * 100 + minutes[1].minute, 1);
     ExpectFramesFollowTheClock(minutes);
+
+    // Timers are prepared before the busy wait for the minute, and the
+    // priority raised only after it, before the first pulse.
+    EXPECT_GT(run.timersPrepared, 0);
+    EXPECT_LT(run.timersPrepared, 1262303940 * kSecond - 29 * kSecond);
+    EXPECT_GE(run.priorityRaised, 1262303940 * kSecond);
+    EXPECT_LE(run.priorityRaised, run.changes.front().utc);
 
     // Every change pairs DTR then RTS, and every onset lies on a whole second.
     for (std::size_t i = 0; i + 1 < run.changes.size(); i += 2) {

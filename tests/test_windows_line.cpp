@@ -146,6 +146,12 @@ static void FallsBackToAFinerTick() {
     std::exit(win32::calls == expected ? 0 : 1);
 }
 
+TEST(WindowsClock, RaisesThePausingThread) {
+    win32::Reset();
+    RaisePriority();
+    EXPECT_EQ(win32::calls, std::vector<std::string>{"SetThreadPriority 2"});
+}
+
 TEST(WindowsClockDeathTest, PausesWaitOnAHighResolutionTimerOrAFinerTick) {
     EXPECT_EXIT(SleepsOnAHighResolutionTimer(), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(FallsBackToAFinerTick(), ::testing::ExitedWithCode(0), "");

@@ -112,3 +112,10 @@ unsigned timeBeginPeriod(unsigned period) {
     win32::calls.push_back("timeBeginPeriod " + std::to_string(period));
     return 0;
 }
+
+HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(-2); }
+
+BOOL SetThreadPriority(HANDLE, int priority) {
+    win32::calls.push_back("SetThreadPriority " + std::to_string(priority));
+    return TRUE;
+}

@@ -83,3 +83,6 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
 void GetSystemTimePreciseAsFileTime(FILETIME* time);
 unsigned timeBeginPeriod(unsigned period);
+HANDLE GetCurrentThread();
+BOOL SetThreadPriority(HANDLE thread, int priority);
+#define THREAD_PRIORITY_HIGHEST 2
