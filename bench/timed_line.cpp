@@ -13,7 +13,8 @@
 #include "platform/platform.h"
 
 struct Stamp {
-    std::int64_t utc;
+    std::int64_t utc;        // CLOCK_REALTIME, ns
+    std::int64_t monotonic;  // the pauses' own clock, ns
     int change;
 };
 
@@ -40,7 +41,9 @@ static void Finish() {
     std::FILE* out = std::fopen(path != nullptr ? path : "dcf_bench.log", "w");
     if (out == nullptr) std::exit(3);
     std::fprintf(out, "cpu %lld\n", static_cast<long long>(cpu));
-    for (const Stamp& s : stamps) std::fprintf(out, "%lld %d\n", static_cast<long long>(s.utc), s.change);
+    for (const Stamp& s : stamps)
+        std::fprintf(out, "%lld %lld %d\n", static_cast<long long>(s.utc), static_cast<long long>(s.monotonic),
+                     s.change);
     std::fclose(out);
     std::exit(0);
 }
@@ -60,8 +63,9 @@ bool WriteKeyingSettings(LineHandle) { return true; }
 
 bool ChangeLine(LineHandle, LineChange change) {
     const UtcReading now = ReadUtcClock();
+    const std::int64_t monotonic = MonotonicNanoseconds();
     if (stamps.empty()) cpuAtFirstChange = CpuNanoseconds();
-    stamps.push_back({now.seconds * 1'000'000'000 + now.nanoseconds, change});
+    stamps.push_back({now.seconds * 1'000'000'000 + now.nanoseconds, monotonic, change});
     // Stop at the first onset after the last whole frame.
     if (change == RAISE_DTR && ++onsets > Setting("DCF_BENCH_MINUTES", 1) * 59) Finish();
     static const long long latency = Setting("DCF_BENCH_LINE_LATENCY_US", 0);

@@ -6,6 +6,8 @@
 //
 // Four runs: the deadline pause and a plain relative pause, each with
 // instant line changes and with 1 ms ones, as a slow USB adapter takes.
+// The last column shows how far the system's UTC clock itself was slewed
+// or stepped during a run; the program does not follow such changes.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +25,7 @@ struct Stats {
     double width200[3] = {};   // and of 1 pulses
     double driftMsPerHour = 0;
     double cpuPercent = 0;
+    double utcMovedMs = 0;  // how far the UTC clock moved against the monotonic one
     std::size_t pulses = 0;
 };
 
@@ -55,11 +58,17 @@ static bool Analyse(const std::string& log, int minutes, Stats* stats) {
     long long cpu = 0;
     if (!(in >> word >> cpu) || word != "cpu") return false;
     std::vector<long long> raises, lowers;
-    long long utc = 0;
+    long long utc = 0, monotonic = 0;
     int change = 0;
-    while (in >> utc >> change) {
+    double firstOffset = 0, widestOffset = 0;
+    while (in >> utc >> monotonic >> change) {
         if (change == 5) raises.push_back(utc);
         if (change == 6) lowers.push_back(utc);
+        // The program never reads the UTC clock after its start: a clock
+        // that is slewed or stepped during the run shows here.
+        const double offset = static_cast<double>(utc - monotonic);
+        if (raises.size() + lowers.size() == 1) firstOffset = offset;
+        if (std::fabs(offset - firstOffset) > std::fabs(widestOffset)) widestOffset = offset - firstOffset;
     }
     if (raises.size() < 2) return false;
     // Pulse k is second k % 59 of frame k / 59, which starts on the UTC
@@ -87,6 +96,7 @@ static bool Analyse(const std::string& log, int minutes, Stats* stats) {
     Summarise(width200, stats->width200);
     stats->driftMsPerHour = Slope(hours, errors) / 1e3;
     stats->cpuPercent = static_cast<double>(cpu) / (minutes * 60 * kSecond) * 100;
+    stats->utcMovedMs = widestOffset / 1e6;
     return true;
 }
 
@@ -110,7 +120,7 @@ int main(int argc, char** argv) {
                 "percentile / maximum of the absolute error)\n\n",
                 minutes);
     std::printf("| pause | line change | first onset | onset error | 100 ms width error | 200 ms width error | "
-                "drift ms/h | CPU %% of a core |\n|---|---|---|---|---|---|---|---|\n");
+                "drift ms/h | CPU %% of a core | UTC clock moved ms |\n|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
     for (const Run& run : runs) {
         const std::string log = "/tmp/dcf_bench_" + std::string(run.pause) + std::to_string(run.latencyUs) + ".log";
@@ -124,10 +134,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("| %s | %d ms | %+.0f | %.0f / %.0f / %.0f | %.0f / %.0f / %.0f | %.0f / %.0f / %.0f | %+.3f | "
-                    "%.3f |\n",
+                    "%.3f | %+.3f |\n",
                     run.pause, run.latencyUs / 1000, s.firstOnsetUs, s.onset[0], s.onset[1], s.onset[2],
                     s.width100[0], s.width100[1], s.width100[2], s.width200[0], s.width200[1], s.width200[2],
-                    s.driftMsPerHour, s.cpuPercent);
+                    s.driftMsPerHour, s.cpuPercent, s.utcMovedMs);
         std::fflush(stdout);
     }
     return 0;
