@@ -78,8 +78,9 @@ int main() {
     PrepareTimers();
 
     const std::int64_t minuteStart = WaitForMinute();
-    // Only now: the busy wait must not run at a raised priority.
-    RaisePriority();
+    // Only now, since the busy wait must not run at a raised priority; and
+    // only when every second pauses, since keying without pauses spins.
+    if (ms800 > 0 && ms900 > 0 && ms1000 > 0) RaisePriority();
     Say("\nZERO\n");
     // The first frame's pauses count from the minute boundary itself, so
     // nothing done since then shifts the pulses.

@@ -68,9 +68,9 @@ static ProgramRun RunProgram(const RunSettings& s) {
     while (changes >> time >> change) run.changes.push_back({time + utcAtZero, change});
     std::ifstream timing(dir + "/dcf_record.timing");
     long long prepared = 0, raised = 0;
-    if (timing >> prepared >> raised) {
-        run.timersPrepared = prepared + utcAtZero;
-        run.priorityRaised = raised + utcAtZero;
+    if (timing >> prepared >> raised) {  // 0: never called
+        run.timersPrepared = prepared != 0 ? prepared + utcAtZero : 0;
+        run.priorityRaised = raised != 0 ? raised + utcAtZero : 0;
     }
     return run;
 }
@@ -181,6 +181,17 @@ TEST(Program, SlowLineChangesShiftNothing) {
             ASSERT_EQ(run.changes[i].utc % kSecond, 0) << i;
         }
     }
+}
+
+TEST(Program, KeyingWithoutPausesKeepsTheNormalPriority) {
+    // A negative factor keys without pausing: at a raised priority that
+    // would spin ahead of every other process. (Line changes of 1 ms let
+    // the simulated time reach its end.)
+    const ProgramRun run = RunProgram({"2\n-100\n", 1262303938000, 2 + 60, 1000});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(run.changes.empty());
+    EXPECT_GT(run.timersPrepared, 0);
+    EXPECT_EQ(run.priorityRaised, 0);
 }
 
 struct StartCase {
