@@ -26,7 +26,6 @@ struct Stats {
     double driftMsPerHour = 0;
     double cpuPercent = 0;
     double utcMovedMs = 0;  // how far the UTC clock moved against the monotonic one
-    std::size_t pulses = 0;
 };
 
 static void Summarise(std::vector<double> values, double* out) {
@@ -89,7 +88,6 @@ static bool Analyse(const std::string& log, int minutes, Stats* stats) {
         if (width < 150e6) width100.push_back((width - 100e6) / 1e3);
         else width200.push_back((width - 200e6) / 1e3);
     }
-    stats->pulses = raises.size();
     stats->firstOnsetUs = errors[0];
     Summarise(errors, stats->onset);
     Summarise(width100, stats->width100);
