@@ -22,9 +22,9 @@ static void NoteWakeLatency(std::int64_t late) {
 }
 
 // Sleeps until shortly before `deadline`, then watches the monotonic clock
-// for the rest, since a timer alone wakes a varying while too late.
-static void WaitUntil(std::int64_t deadline) {
-    std::int64_t now = MonotonicNanoseconds();
+// for the rest, since a timer alone wakes a varying while too late. `now`
+// is a reading taken just before.
+static void WaitUntil(std::int64_t deadline, std::int64_t now) {
     const std::int64_t early = EarlyWakeNanoseconds();
     if (deadline - now > early) {
         const std::int64_t target = deadline - early;
@@ -47,5 +47,5 @@ void PauseMs(std::int32_t ms) {
     if (!chainRunning || now - chainDeadline > kChainBreakNanoseconds) AnchorPauses(now);
     if (ms <= 0) return;
     chainDeadline += ms * kNanosecondsPerMs;
-    WaitUntil(chainDeadline);
+    WaitUntil(chainDeadline, now);
 }
