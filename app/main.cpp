@@ -1,9 +1,13 @@
 // dcf77tx: sends the computer's UTC time as a DCF77 time code on the DTR
 // and RTS outputs of a serial port, one frame per minute, until stopped.
+// Without arguments it asks for its settings; options replace the dialogue.
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
+#include "app/options.h"
+#include "app/transmit.h"
 #include "keying/keying.h"
 #include "platform/platform.h"
 #include "timecode/timecode.h"
@@ -40,19 +44,10 @@ static void AskSettings() {
     if (std::scanf("%lf", &fudge) == 1) Fudge = fudge;
 }
 
-// Reads the UTC clock and notes the monotonic instant of the reading: the
-// middle of two monotonic readings around it, which cancels their cost.
-static UtcReading ReadUtcClockAt(std::int64_t* instant) {
-    const std::int64_t before = MonotonicNanoseconds();
-    const UtcReading reading = ReadUtcClock();
-    const std::int64_t after = MonotonicNanoseconds();
-    *instant = before + (after - before) / 2;
-    return reading;
-}
-
-// Returns the monotonic instant at which the next UTC minute began; a start
-// within second 0 waits for the following minute rather than start late.
-static std::int64_t WaitForMinute() {
+// Returns the monotonic instant at which the next UTC minute began, and
+// that minute in `minute`; a start within second 0 waits for the following
+// minute rather than start late.
+static std::int64_t WaitForMinute(std::int64_t* minute) {
     std::int64_t instant = 0;
     UtcReading now = ReadUtcClockAt(&instant);
     // The C library loads its time-zone data on the first breakdown; do
@@ -63,12 +58,44 @@ static std::int64_t WaitForMinute() {
         now = ReadUtcClockAt(&instant);
     }
     while (SecondOfMinute(now) != 0) now = ReadUtcClockAt(&instant);
+    *minute = now.seconds;
     // The reading lies `nanoseconds` past the minute boundary.
     return instant - now.nanoseconds;
 }
 
-int main() {
-    AskSettings();
+// Takes the settings from the command line; returns the exit status when
+// the program ends here, -1 when it goes on to transmit.
+static int ReadCommandLine(int argc, char** argv, Options* options) {
+    std::string problem;
+    switch (ParseCommandLine(argc, argv, options, &problem)) {
+    case SHOW_HELP:
+        std::fputs(kUsage, stdout);
+        return 0;
+    case SHOW_VERSION:
+        std::puts("dcf77tx " DCF77TX_VERSION);
+        return 0;
+    case BAD:
+        std::fprintf(stderr, "dcf77tx: %s\nTry 'dcf77tx --help'.\n", problem.c_str());
+        return 2;
+    case RUN:
+        break;
+    }
+    Port = options->port;
+    if (!options->device.empty()) Device = options->device.c_str();
+    Fudge = options->factor;
+    return -1;
+}
+
+int main(int argc, char** argv) {
+    // Any argument at all means the command line, not the dialogue.
+    const bool dialogue = argc <= 1;
+    Options options;
+    if (dialogue) {
+        AskSettings();
+    } else {
+        const int status = ReadCommandLine(argc, argv, &options);
+        if (status >= 0) return status;
+    }
     DeriveDurations();
     std::printf("%ld\t%ld\t%ld\t%ld\t%ld\n", static_cast<long>(ms100), static_cast<long>(ms200),
                 static_cast<long>(ms800), static_cast<long>(ms900), static_cast<long>(ms1000));
@@ -77,7 +104,8 @@ int main() {
     PinOpen();
     PrepareTimers();
 
-    const std::int64_t minuteStart = WaitForMinute();
+    std::int64_t minute = 0;
+    const std::int64_t minuteStart = WaitForMinute(&minute);
     // Only now, since the busy wait must not run at a raised priority; and
     // only when every second pauses, since keying without pauses spins.
     if (ms800 > 0 && ms900 > 0 && ms1000 > 0) RaisePriority();
@@ -85,6 +113,7 @@ int main() {
     // The first frame's pauses count from the minute boundary itself, so
     // nothing done since then shifts the pulses.
     AnchorPauses(minuteStart);
+    if (!dialogue) Transmit(minute, minuteStart, {options.follow, options.verbose});
 
     // The frame keyed now carries the minute that begins when it ends.
     DcfTime record{};

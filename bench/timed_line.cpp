@@ -52,6 +52,10 @@ void FormatLineName(char* name, std::size_t size, std::int32_t port) {
     std::snprintf(name, size, "bench line %d", port);
 }
 
+void FormatDevicePath(char* name, std::size_t size, const char* device) {
+    std::snprintf(name, size, "%s", device);
+}
+
 bool OpenLine(const char*, LineHandle* line) {
     *line = 1;
     stamps.reserve(static_cast<std::size_t>(Setting("DCF_BENCH_MINUTES", 1) + 1) * 240);

@@ -11,6 +11,7 @@
 
 extern LineHandle hCom;      // the open serial line, set by PinOpen
 extern std::int32_t Port;    // serial port number, COM1 = 1
+extern const char* Device;   // the serial device by path; null: port `Port`
 extern double Fudge;         // pause units per nominal 100 ms; 100 is nominal
 extern std::int32_t ms100;   // asserted part of a 0 second
 extern std::int32_t ms200;   // asserted part of a 1 second
@@ -18,7 +19,8 @@ extern std::int32_t ms800;   // negated rest of a 1 second
 extern std::int32_t ms900;   // negated rest of a 0 second
 extern std::int32_t ms1000;  // the unbroken negated minute-mark second
 
-// Opens and configures port `Port`; on failure reports it and exits with 1.
+// Opens and configures `Device`, or port `Port` when it is null; on failure
+// reports it and exits with 1.
 void PinOpen();
 void PinClose();
 
@@ -60,6 +62,10 @@ constexpr std::int64_t kChainBreakNanoseconds = 1'000'000'000;
 
 // Makes the next pause count from `instant` on the monotonic clock.
 void AnchorPauses(std::int64_t instant);
+
+// Pauses until `deadline` on the monotonic clock (not at all when it has
+// passed), and makes the next pause count from it.
+void PauseUntil(std::int64_t deadline);
 
 // Pauses like one keyed second with nominal durations, a 0 second when
 // `bit` is 0 and a 1 second otherwise, with no line change.

@@ -7,6 +7,7 @@
 LineHandle hCom = -1;
 std::int32_t Port = 2;
 double Fudge = 100.0;
+const char* Device = nullptr;
 
 // Reports a failed line call as "File .. Line .. Function .. failed (code)"
 // and ends the process; `code` is read by the caller straight after the call.
@@ -21,8 +22,9 @@ double Fudge = 100.0;
 }
 
 void PinOpen() {
-    char name[64];
-    FormatLineName(name, sizeof name, Port);
+    char name[4096];
+    if (Device != nullptr) FormatDevicePath(name, sizeof name, Device);
+    else FormatLineName(name, sizeof name, Port);
     if (!OpenLine(name, &hCom)) {
         const std::uint32_t code = LastLineError();
         std::fprintf(stderr, "CreateFile failed: %s (%.8x)\n", name, static_cast<unsigned>(code));

@@ -40,6 +40,12 @@ void AnchorPauses(std::int64_t instant) {
     chainRunning = true;
 }
 
+void PauseUntil(std::int64_t deadline) {
+    const std::int64_t now = MonotonicNanoseconds();
+    AnchorPauses(deadline);
+    if (deadline > now) WaitUntil(deadline, now);
+}
+
 void PauseMs(std::int32_t ms) {
     const std::int64_t now = MonotonicNanoseconds();
     // A pause that starts long after the previous one ended (the process was

@@ -21,6 +21,9 @@ enum LineChange : int {
 // Writes the device path of serial port `port` (COM1 is port 1) into `name`.
 void FormatLineName(char* name, std::size_t size, std::int32_t port);
 
+// Writes the path that opens the serial device the user named `device`.
+void FormatDevicePath(char* name, std::size_t size, const char* device);
+
 // Opens the device read-write and exclusively. False on failure, with the
 // reason left for LastLineError.
 bool OpenLine(const char* name, LineHandle* line);

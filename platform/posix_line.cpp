@@ -25,6 +25,10 @@ void FormatLineName(char* name, std::size_t size, std::int32_t port) {
     std::snprintf(name, size, "/dev/ttyS%lld", static_cast<long long>(port) - 1);
 }
 
+void FormatDevicePath(char* name, std::size_t size, const char* device) {
+    std::snprintf(name, size, "%s", device);
+}
+
 bool OpenLine(const char* name, LineHandle* line) {
     // Non-blocking so that the open does not wait for carrier detect.
     const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

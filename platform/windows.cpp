@@ -28,6 +28,14 @@ void FormatLineName(char* name, std::size_t size, std::int32_t port) {
     std::snprintf(name, size, "\\\\.\\COM%d", static_cast<int>(port));
 }
 
+void FormatDevicePath(char* name, std::size_t size, const char* device) {
+    // COM1 to COM9 open by their bare names too, but COM10 and up only in
+    // the device namespace; a full path is taken as it is.
+    const bool bareCom = (device[0] == 'C' || device[0] == 'c') && (device[1] == 'O' || device[1] == 'o') &&
+                         (device[2] == 'M' || device[2] == 'm');
+    std::snprintf(name, size, bareCom ? "\\\\.\\%s" : "%s", device);
+}
+
 bool OpenLine(const char* name, LineHandle* line) {
     const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Failed();

@@ -20,6 +20,16 @@ std::int64_t timersPrepared;
 std::int64_t priorityRaised;
 std::int64_t stopAt;
 std::string recordPath;
+std::int64_t utcStepAt;
+std::int64_t utcStepBy;
+std::int64_t utcRatePpb;
+// Virtual time of the last Reset, from which the UTC rate counts.
+static std::int64_t resetAt = 0;
+
+std::int64_t UtcAt(std::int64_t time) {
+    const std::int64_t stepped = utcStepAt != 0 && time >= utcStepAt ? utcStepBy : 0;
+    return time + utcAtZero + (time - resetAt) / 1'000 * utcRatePpb / 1'000'000 + stepped;
+}
 
 // Whether the simulation has been set up, by Reset or from the environment.
 static bool started = false;
@@ -42,16 +52,25 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     priorityRaised = 0;
     stopAt = 0;
     recordPath.clear();
+    utcStepAt = 0;
+    utcStepBy = 0;
+    utcRatePpb = 0;
+    resetAt = start;
 }
 
 // Ends a run whose virtual time is up: writes each line change as
-// "<ns> <change>", and when the timers were prepared and the priority
-// raised into <record>.timing, and exits as if the program had been stopped.
+// "<ns> <change>", the UTC clock's reading at each change into
+// <record>.utc, and when the timers were prepared and the priority raised
+// into <record>.timing, and exits as if the program had been stopped.
 static void StopWhenTimeIsUp() {
     if (stopAt == 0 || now < stopAt) return;
     std::FILE* out = std::fopen(recordPath.c_str(), "w");
     if (out == nullptr) std::abort();
     for (const LineEvent& e : changes) std::fprintf(out, "%lld %d\n", static_cast<long long>(e.time), e.change);
+    std::fclose(out);
+    out = std::fopen((recordPath + ".utc").c_str(), "w");
+    if (out == nullptr) std::abort();
+    for (const LineEvent& e : changes) std::fprintf(out, "%lld\n", static_cast<long long>(e.utc));
     std::fclose(out);
     out = std::fopen((recordPath + ".timing").c_str(), "w");
     if (out == nullptr) std::abort();
@@ -66,11 +85,14 @@ static void StopWhenTimeIsUp() {
 //   record              file that receives the recorded line changes
 //   line_latency_us, wake_latency_us   optional delays
 //   open_fails          1: the port cannot be opened
+//   utc_step_after_ms, utc_step_ms   the UTC clock steps once, by this much
+//   utc_rate_ppm        the UTC clock runs this much fast (negative: slow)
 static void Start() {
     if (started) return;
     std::FILE* conf = std::fopen("dcf77tx_sim.conf", "r");
     if (conf == nullptr) std::abort();
     long long startUtcMs = 0, runSeconds = 600, lineLatencyUs = 0, wakeLatencyUs = 0, fails = 0;
+    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -82,6 +104,9 @@ static void Start() {
         else if (key == "line_latency_us") lineLatencyUs = number;
         else if (key == "wake_latency_us") wakeLatencyUs = number;
         else if (key == "open_fails") fails = number;
+        else if (key == "utc_step_after_ms") stepAfterMs = number;
+        else if (key == "utc_step_ms") stepMs = number;
+        else if (key == "utc_rate_ppm") ratePpm = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -91,6 +116,9 @@ static void Start() {
     lineLatency = lineLatencyUs * 1'000;
     wakeLatency = wakeLatencyUs * 1'000;
     openFails = fails != 0;
+    utcStepAt = stepMs != 0 ? start + stepAfterMs * 1'000'000 : 0;
+    utcStepBy = stepMs * 1'000'000;
+    utcRatePpb = ratePpm * 1'000;
 }
 }  // namespace sim
 
@@ -100,6 +128,11 @@ static constexpr LineHandle kSimHandle = 7;
 void FormatLineName(char* name, std::size_t size, std::int32_t port) {
     sim::Start();
     std::snprintf(name, size, "SIM%d", port);
+}
+
+void FormatDevicePath(char* name, std::size_t size, const char* device) {
+    sim::Start();
+    std::snprintf(name, size, "%s", device);
 }
 
 bool OpenLine(const char* name, LineHandle* line) {
@@ -135,7 +168,7 @@ bool ChangeLine(LineHandle line, LineChange change) {
         lastError = sim::failingError;
         return false;
     }
-    sim::changes.push_back({issued, change});
+    sim::changes.push_back({issued, change, sim::UtcAt(issued)});
     sim::StopWhenTimeIsUp();
     return true;
 }
@@ -161,7 +194,7 @@ void SleepUntilMonotonic(std::int64_t deadline) {
 UtcReading ReadUtcClock() {
     sim::Start();
     sim::now += sim::utcRead;
-    const std::int64_t utc = sim::now + sim::utcAtZero;
+    const std::int64_t utc = sim::UtcAt(sim::now);
     return {utc / 1'000'000'000, static_cast<std::int32_t>(utc % 1'000'000'000)};
 }
 

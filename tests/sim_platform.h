@@ -11,6 +11,7 @@
 struct LineEvent {
     std::int64_t time;  // virtual monotonic nanoseconds
     LineChange change;
+    std::int64_t utc;   // the simulated UTC clock's reading then, ns
 };
 
 namespace sim {
@@ -30,6 +31,12 @@ extern std::int64_t timersPrepared;  // when PrepareTimers ran; 0: not yet
 extern std::int64_t priorityRaised;  // when RaisePriority ran; 0: not yet
 extern std::int64_t stopAt;          // virtual time at which the run ends; 0: never
 extern std::string recordPath;       // where an ended run writes `changes`
+extern std::int64_t utcStepAt;       // virtual time at which UTC is stepped; 0: never
+extern std::int64_t utcStepBy;       // by how much, ns
+extern std::int64_t utcRatePpb;      // how much faster UTC runs, parts per 10^9
+
+// The simulated UTC clock at virtual time `time`, ns since 1970.
+std::int64_t UtcAt(std::int64_t time);
 
 // Back to a fresh machine at virtual time `start`, UTC `utcStart` ns.
 void Reset(std::int64_t start = 1'000'000'000'000, std::int64_t utcStart = 0);

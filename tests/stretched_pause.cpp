@@ -12,4 +12,8 @@ void PauseMs(std::int32_t ms) {
 
 void AnchorPauses(std::int64_t) {}
 
+void PauseUntil(std::int64_t deadline) {
+    if (deadline > sim::now) sim::now = deadline;
+}
+
 std::int64_t EarlyWakeNanoseconds() { return 0; }

@@ -1,0 +1,169 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+const char* const kUsage =
+    "Usage: dcf77tx [OPTION]...\n"
+    "Sends the computer's time as a DCF77 time code on the DTR and RTS lines\n"
+    "of a serial port. Without options it asks for the port and the factor.\n"
+    "\n"
+    "  -p, --port N        serial port number, COM1 = 1 (Linux: /dev/ttyS<N-1>); default 2\n"
+    "  -d, --device PATH   the serial device by path: /dev/ttyUSB0, /dev/serial/by-id/...,\n"
+    "                      on Windows COM12 or \\\\.\\COM12\n"
+    "  -f, --factor X      timing factor, default 100\n"
+    "      --follow        keep the transmission on the UTC clock: every frame starts\n"
+    "                      on a UTC minute and carries the time read from the clock\n"
+    "  -v, --verbose       one status line per frame on standard output\n"
+    "  -h, --help          show this help and exit\n"
+    "  -V, --version       show the name and version and exit\n"
+    "\n"
+    "Exit status: 0 after --help or --version, 1 when the serial port fails,\n"
+    "2 for a bad command line. Otherwise it runs until it is stopped.\n";
+
+// Longest device path accepted: the platform names the device in a buffer
+// of this size, and a shortened path would name another device.
+constexpr std::size_t kMaxDevicePath = 4000;
+
+enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, VERBOSE, HELP, VERSION, NONE };
+
+struct OptionSpec {
+    OptionName name;
+    char shortName;  // 0: none
+    const char* longName;
+    bool takesValue;
+};
+
+static const OptionSpec kOptions[] = {
+    {PORT, 'p', "port", true},         {DEVICE, 'd', "device", true},    {FACTOR, 'f', "factor", true},
+    {FOLLOW, 0, "follow", false},      {VERBOSE, 'v', "verbose", false}, {HELP, 'h', "help", false},
+    {VERSION, 'V', "version", false},
+};
+
+static const OptionSpec* ByShortName(char c) {
+    for (const OptionSpec& o : kOptions)
+        if (o.shortName != 0 && o.shortName == c) return &o;
+    return nullptr;
+}
+
+// An exact long name, or the only one that `given` begins.
+static const OptionSpec* ByLongName(const std::string& given, bool* ambiguous) {
+    const OptionSpec* found = nullptr;
+    int matches = 0;
+    for (const OptionSpec& o : kOptions) {
+        if (given == o.longName) return &o;
+        if (std::strncmp(o.longName, given.c_str(), given.size()) == 0) {
+            found = &o;
+            ++matches;
+        }
+    }
+    *ambiguous = matches > 1;
+    return matches == 1 ? found : nullptr;
+}
+
+static bool ReadPort(const char* text, std::int32_t* port) {
+    if (*text == '\0') return false;
+    long long value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > INT32_MAX) return false;
+    }
+    if (value < 1) return false;
+    *port = static_cast<std::int32_t>(value);
+    return true;
+}
+
+static bool ReadFactor(const char* text, double* factor) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(value) || !(value > 0)) return false;
+    *factor = value;
+    return true;
+}
+
+// Applies one option; false with `problem` set when its value is refused.
+static bool Apply(const OptionSpec& o, const char* value, Options* options, std::string* problem,
+                  bool* portGiven) {
+    switch (o.name) {
+    case PORT:
+        *portGiven = true;
+        if (ReadPort(value, &options->port)) return true;
+        *problem = std::string("the port must be a whole number from 1 up, not '") + value + "'";
+        return false;
+    case DEVICE:
+        options->device = value;
+        if (options->device.empty()) *problem = "the device path is empty";
+        else if (options->device.size() > kMaxDevicePath) *problem = "the device path is too long";
+        else return true;
+        return false;
+    case FACTOR:
+        if (ReadFactor(value, &options->factor)) return true;
+        *problem = std::string("the factor must be a finite number above 0, not '") + value + "'";
+        return false;
+    case FOLLOW: options->follow = true; return true;
+    case VERBOSE: options->verbose = true; return true;
+    default: return true;
+    }
+}
+
+static CommandLine Refuse(std::string* problem, const std::string& text) {
+    *problem = text;
+    return BAD;
+}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options, std::string* problem) {
+    bool portGiven = false;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') return Refuse(problem, "unexpected argument '" + arg + "'");
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // Each argument is a list of (option, value) uses: one for a long
+        // option, one or more grouped short ones.
+        if (arg[1] == '-') {
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            bool ambiguous = false;
+            const OptionSpec* o = ByLongName(name, &ambiguous);
+            if (o == nullptr)
+                return Refuse(problem, (ambiguous ? "ambiguous option '--" : "unknown option '--") + name + "'");
+            const std::string full = std::string("--") + o->longName;
+            const char* value = nullptr;
+            if (equals != std::string::npos) {
+                if (!o->takesValue) return Refuse(problem, "option '" + full + "' takes no value");
+                value = argv[i] + equals + 1;
+            } else if (o->takesValue) {
+                if (i + 1 >= argc) return Refuse(problem, "option '" + full + "' needs a value");
+                value = argv[++i];
+            }
+            if (o->name == HELP) return SHOW_HELP;
+            if (o->name == VERSION) return SHOW_VERSION;
+            if (!Apply(*o, value, options, problem, &portGiven)) return BAD;
+            continue;
+        }
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const OptionSpec* o = ByShortName(arg[k]);
+            if (o == nullptr) return Refuse(problem, std::string("unknown option '-") + arg[k] + "'");
+            const char* value = nullptr;
+            if (o->takesValue) {
+                // The rest of the argument, or else the next one.
+                if (k + 1 < arg.size()) value = argv[i] + k + 1;
+                else if (i + 1 < argc) value = argv[++i];
+                else return Refuse(problem, std::string("option '-") + arg[k] + "' needs a value");
+            }
+            if (o->name == HELP) return SHOW_HELP;
+            if (o->name == VERSION) return SHOW_VERSION;
+            if (!Apply(*o, value, options, problem, &portGiven)) return BAD;
+            if (value != nullptr) break;
+        }
+    }
+    if (portGiven && !options->device.empty()) return Refuse(problem, "--port and --device exclude each other");
+    return RUN;
+}

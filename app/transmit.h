@@ -1,0 +1,21 @@
+// The transmit loop of a run started with options: frames reckoned from the
+// start or, when following, from the UTC clock, and a status line a frame.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+struct TransmitSettings {
+    bool follow;   // take every second and minute from the UTC clock
+    bool verbose;  // one status line per frame on standard output
+};
+
+// Reads the UTC clock and the monotonic instant of the reading: the middle
+// of two monotonic readings around it, which cancels their cost.
+UtcReading ReadUtcClockAt(std::int64_t* instant);
+
+// Keys frames for ever from the UTC minute that began `minute` seconds
+// after 1970, whose start the monotonic clock saw at `minuteStart`; the
+// pauses are already anchored there.
+[[noreturn]] void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings);

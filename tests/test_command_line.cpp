@@ -1,0 +1,165 @@
+// The whole program started with options, on the simulated platform: what
+// it refuses, what it keys without and with following the UTC clock, and
+// its status lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "program_run.h"
+
+static const std::string kNominal = "100\t200\t800\t900\t1000\n";
+
+struct EndsAtOnceCase {
+    const char* arguments;
+    int status;
+    std::string out, err;
+};
+
+TEST(CommandLine, EndsAtOnce) {
+    const EndsAtOnceCase cases[] = {
+        // Refused before anything is opened: an open would fail loudly here.
+        {"--port 3 --bogus", 2, "", "dcf77tx: unknown option '--bogus'\nTry 'dcf77tx --help'.\n"},
+        {"-f 0 -v", 2, "", "dcf77tx: the factor must be a finite number above 0, not '0'\nTry 'dcf77tx --help'.\n"},
+        {"-d /dev/ttyUSB0 -p 1", 2, "", "dcf77tx: --port and --device exclude each other\nTry 'dcf77tx --help'.\n"},
+        // A device by path that cannot be opened is named as a port is.
+        {"--device /dev/ttyUSB7 --follow", 1, kNominal + kWait, "CreateFile failed: /dev/ttyUSB7 (00000002)\n"},
+        {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n" + kWait, "CreateFile failed: SIM5 (00000002)\n"},
+    };
+    for (const EndsAtOnceCase& c : cases) {
+        RunSettings settings{"", 1260534896000, 10};
+        settings.openFails = true;
+        settings.arguments = c.arguments;
+        const ProgramRun run = RunProgram(settings);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_EQ(run.out, c.out) << c.arguments;
+        EXPECT_EQ(run.err, c.err) << c.arguments;
+        EXPECT_TRUE(run.changes.empty()) << c.arguments;
+    }
+}
+
+// The status lines that follow "ZERO", by the UTC second they name.
+static std::map<std::string, std::string> StatusLines(const std::string& out) {
+    std::map<std::string, std::string> lines;
+    std::istringstream text(out.substr(out.find("\nZERO\n") + 6));
+    std::string line;
+    while (std::getline(text, line)) {
+        std::string bits;
+        for (char c : line.substr(line.size() < 67 ? 0 : line.size() - 67))
+            if (c != ' ') bits += c;
+        lines[line.substr(0, 19)] = bits;
+    }
+    return lines;
+}
+
+// Every decoded frame has its status line, naming its start and its bits.
+static void ExpectStatusLinesMatch(const std::string& out, const std::vector<DecodedMinute>& minutes) {
+    const std::map<std::string, std::string> lines = StatusLines(out);
+    for (const DecodedMinute& m : minutes) {
+        const std::tm start = Utc(m.start);
+        char stamp[80];
+        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", start.tm_year + 1900, start.tm_mon + 1,
+                      start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec);
+        std::string bits;
+        for (int b : m.bits) bits += static_cast<char>('0' + b);
+        ASSERT_EQ(lines.count(stamp), 1u) << stamp << "\n" << out;
+        EXPECT_EQ(lines.at(stamp), bits) << stamp;
+    }
+}
+
+TEST(CommandLine, WithoutFollowingKeysWhatTheDialogueKeys) {
+    // Thursday 31 December 2009, 23:58:30 UTC, into the new year.
+    RunSettings settings{"", 1262303910000, 30 + 4 * 60 + 5};
+    settings.arguments = "--port=3 -v";
+    const ProgramRun options = RunProgram(settings);
+    const ProgramRun dialogue = RunProgram({"3\n100\n", 1262303910000, 30 + 4 * 60 + 5});
+    EXPECT_EQ(options.status, 0) << options.err;
+    EXPECT_EQ(options.err, "");
+    EXPECT_EQ(options.out.substr(0, kNominal.size() + kWait.size() + 6), kNominal + kWait + "\nZERO\n");
+    // The dialogue reads the clock once more before its first pulse; every
+    // change after the first pulse's onset falls on the same deadline.
+    ASSERT_EQ(options.changes.size(), dialogue.changes.size());
+    ASSERT_LE(options.changes[0].utc, dialogue.changes[0].utc);
+    for (std::size_t i = 2; i < options.changes.size(); ++i) {
+        ASSERT_EQ(options.changes[i].utc, dialogue.changes[i].utc) << i;
+        ASSERT_EQ(options.changes[i].change, dialogue.changes[i].change) << i;
+    }
+    const std::vector<DecodedMinute> minutes = Decode(options);
+    ASSERT_EQ(minutes.size(), 4u);
+    ExpectStatusLinesMatch(options.out, minutes);
+    EXPECT_NE(options.out.find("2009-12-31 23:59:00 UTC  DCF77 Fri 2010-01-01 00:00 UTC  "
+                               "0000000000000000 00001 00000000 0000000 100000 101 10000 00001000 1\n"),
+              std::string::npos)
+        << options.out;
+}
+
+struct StepCase {
+    const char* what;
+    std::int64_t stepAfterMs;  // since the start at 12:34:56, ZERO at 12:35:00
+    std::int64_t stepMs;
+};
+
+TEST(CommandLine, FollowingSurvivesClockSteps) {
+    const StepCase cases[] = {
+        {"+7 s inside second 16's pulse", 4'000 + 60'000 + 16'050, 7'000},
+        {"-13 s late in a frame", 4'000 + 120'000 + 40'500, -13'000},
+        {"-13 s early in a frame: the same minute starts again", 4'000 + 60'000 + 5'300, -13'000},
+        {"+1 h during the minute mark", 4'000 + 60'000 + 59'400, 3'600'000},
+        {"-1 day between a check and its onset", 4'000 + 120'000 + 29'950, -86'400'000},
+    };
+    const std::int64_t startUtcMs = 1260534896000;  // 2009-12-11 12:34:56
+    for (const StepCase& c : cases) {
+        RunSettings settings{"", startUtcMs, 4 + 8 * 60};
+        settings.arguments = "--follow --verbose";
+        settings.utcStepAfterMs = c.stepAfterMs;
+        settings.utcStepMs = c.stepMs;
+        const ProgramRun run = RunProgram(settings);
+        ASSERT_EQ(run.status, 0) << c.what << run.err;
+        // Split the run at the step, each part stamped on the clock of its time.
+        const std::int64_t stepAt = (startUtcMs + c.stepAfterMs) * kMs;
+        std::vector<Change> before, after;
+        for (std::size_t i = 0; i < run.changes.size(); ++i)
+            (run.changes[i].utc < stepAt ? before : after).push_back(run.changesOnClock[i]);
+        const std::vector<DecodedMinute> early = Decode(before);
+        ASSERT_GE(early.size(), 1u) << c.what;
+        ExpectFramesFollowTheClock(early);
+
+        // After the step every frame is whole, on the minute of the stepped
+        // clock with that clock's time, from its second minute at the latest.
+        std::vector<Edge> dtr;
+        for (const Change& ch : after)
+            if (ch.change == 5 || ch.change == 6) dtr.push_back({ch.utc, ch.change == 5});
+        const std::vector<DecodedMinute> late = DecodeMinutes(PulsesFromEdges(dtr), false);
+        ASSERT_GE(late.size(), 4u) << c.what;
+        const std::int64_t steppedAt = stepAt + c.stepMs * kMs;
+        const std::int64_t minute = 60 * kSecond;
+        EXPECT_LE(late.front().start, (steppedAt / minute + 2) * minute) << c.what;
+        for (std::size_t i = 1; i < late.size(); ++i) EXPECT_EQ(late[i].start - late[i - 1].start, minute) << c.what;
+        ExpectFramesFollowTheClock(late);
+        ExpectStatusLinesMatch(run.out, late);
+        if (::testing::Test::HasFailure()) FAIL() << c.what;
+    }
+}
+
+TEST(CommandLine, FollowingHoldsAClockThatRunsFast) {
+    // The UTC clock gains 100 ppm on the pause clock: 0.72 s in two hours
+    // without following; every onset stays within the gain of one second.
+    RunSettings settings{"", 1260534896000, 4 + 2 * 3600};
+    settings.arguments = "--follow";
+    settings.utcRatePpm = 100;
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<DecodedMinute> minutes = Decode(run.changesOnClock);
+    ASSERT_GE(minutes.size(), 119u);
+    for (const Change& c : run.changesOnClock) {
+        if (c.change != 5) continue;
+        const std::int64_t off = (c.utc + kSecond / 2) % kSecond - kSecond / 2;
+        ASSERT_LE(std::llabs(off), 120'000) << "onset " << off << " ns off the second";
+    }
+    // Frames start within that of the minute, and carry the right minute.
+    for (DecodedMinute m : minutes) {
+        m.start = (m.start + kSecond / 2) / kSecond * kSecond;
+        ExpectFramesFollowTheClock({m});
+    }
+}

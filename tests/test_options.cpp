@@ -1,0 +1,78 @@
+// The command line, one row per command line: what it sets, or the one
+// line that refuses it.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/options.h"
+
+struct CommandLineCase {
+    std::vector<const char*> arguments;  // after the program's name
+    CommandLine outcome;
+    const char* problem;  // on BAD
+    std::int32_t port;
+    const char* device;
+    double factor;
+    bool follow, verbose;
+};
+
+TEST(Options, CommandLines) {
+    const CommandLineCase cases[] = {
+        // Nothing but the end of the options: the defaults.
+        {{"--"}, RUN, "", 2, "", 100, false, false},
+        {{"--port", "3", "--factor", "98.7"}, RUN, "", 3, "", 98.7, false, false},
+        {{"--port=12", "--factor=101.5", "--follow", "--verbose"}, RUN, "", 12, "", 101.5, true, true},
+        // Grouped short options, the value attached or in the next argument.
+        {{"-vf100", "-p4"}, RUN, "", 4, "", 100, false, true},
+        {{"-v", "-f", "95", "-p", "2147483647"}, RUN, "", 2147483647, "", 95, false, true},
+        // A unique prefix of a long name; the last of a repeated option wins.
+        {{"--fol", "--dev", "/dev/ttyUSB0", "-d", "/dev/serial/by-id/usb-FTDI-if00"}, RUN, "", 2,
+         "/dev/serial/by-id/usb-FTDI-if00", 100, true, false},
+        {{"-f", "1e-3"}, RUN, "", 2, "", 0.001, false, false},
+        {{"-vh"}, SHOW_HELP, "", 2, "", 100, false, true},
+        {{"--version", "--bogus"}, SHOW_VERSION, "", 2, "", 100, false, false},
+        {{"--bogus"}, BAD, "unknown option '--bogus'", 0, "", 0, false, false},
+        {{"-vx"}, BAD, "unknown option '-x'", 0, "", 0, false, false},
+        {{"--f"}, BAD, "ambiguous option '--f'", 0, "", 0, false, false},
+        {{"--port"}, BAD, "option '--port' needs a value", 0, "", 0, false, false},
+        {{"-vf"}, BAD, "option '-f' needs a value", 0, "", 0, false, false},
+        {{"--follow=yes"}, BAD, "option '--follow' takes no value", 0, "", 0, false, false},
+        {{"-p", "0"}, BAD, "the port must be a whole number from 1 up, not '0'", 0, "", 0, false, false},
+        {{"-p", "+3"}, BAD, "the port must be a whole number from 1 up, not '+3'", 0, "", 0, false, false},
+        {{"-p", "2147483648"}, BAD, "the port must be a whole number from 1 up, not '2147483648'", 0, "", 0, false,
+         false},
+        {{"-p", "3.5"}, BAD, "the port must be a whole number from 1 up, not '3.5'", 0, "", 0, false, false},
+        {{"-f", "0"}, BAD, "the factor must be a finite number above 0, not '0'", 0, "", 0, false, false},
+        {{"-f", "-100"}, BAD, "the factor must be a finite number above 0, not '-100'", 0, "", 0, false, false},
+        {{"-f", "inf"}, BAD, "the factor must be a finite number above 0, not 'inf'", 0, "", 0, false, false},
+        {{"-f", "nan"}, BAD, "the factor must be a finite number above 0, not 'nan'", 0, "", 0, false, false},
+        {{"-f", "100x"}, BAD, "the factor must be a finite number above 0, not '100x'", 0, "", 0, false, false},
+        {{"--device="}, BAD, "the device path is empty", 0, "", 0, false, false},
+        // Whichever comes first.
+        {{"-d", "/dev/ttyUSB0", "-p", "3"}, BAD, "--port and --device exclude each other", 0, "", 0, false, false},
+        {{"-p", "3", "--device", "COM12"}, BAD, "--port and --device exclude each other", 0, "", 0, false, false},
+        {{"3"}, BAD, "unexpected argument '3'", 0, "", 0, false, false},
+        {{"-"}, BAD, "unexpected argument '-'", 0, "", 0, false, false},
+        {{"--", "-v"}, BAD, "unexpected argument '-v'", 0, "", 0, false, false},
+    };
+    for (const CommandLineCase& c : cases) {
+        std::vector<const char*> argv{"dcf77tx"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        std::string line;
+        for (const char* a : c.arguments) line += std::string(" ") + a;
+        Options options;
+        std::string problem;
+        const CommandLine outcome = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &options, &problem);
+        ASSERT_EQ(outcome, c.outcome) << line << ": " << problem;
+        if (outcome == BAD) {
+            EXPECT_EQ(problem, c.problem) << line;
+            continue;
+        }
+        if (outcome != RUN) continue;
+        EXPECT_EQ(options.port, c.port) << line;
+        EXPECT_EQ(options.device, c.device) << line;
+        EXPECT_EQ(options.factor, c.factor) << line;
+        EXPECT_EQ(options.follow, c.follow) << line;
+        EXPECT_EQ(options.verbose, c.verbose) << line;
+    }
+}
