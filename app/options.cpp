@@ -16,6 +16,9 @@ const char* const kUsage =
     "  -f, --factor X      timing factor, default 100\n"
     "      --follow        keep the transmission on the UTC clock: every frame starts\n"
     "                      on a UTC minute and carries the time read from the clock\n"
+    "  -z, --zone ZONE     the time sent: utc (default; zone bits 0), cet (Central\n"
+    "                      European Time with summer time, as the DCF77 transmitter\n"
+    "                      sends it) or local (this computer's time zone)\n"
     "  -v, --verbose       one status line per frame on standard output\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the name and version and exit\n"
@@ -27,7 +30,7 @@ const char* const kUsage =
 // of this size, and a shortened path would name another device.
 constexpr std::size_t kMaxDevicePath = 4000;
 
-enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, VERBOSE, HELP, VERSION, NONE };
+enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, ZONE, VERBOSE, HELP, VERSION };
 
 struct OptionSpec {
     OptionName name;
@@ -38,8 +41,8 @@ struct OptionSpec {
 
 static const OptionSpec kOptions[] = {
     {PORT, 'p', "port", true},         {DEVICE, 'd', "device", true},    {FACTOR, 'f', "factor", true},
-    {FOLLOW, 0, "follow", false},      {VERBOSE, 'v', "verbose", false}, {HELP, 'h', "help", false},
-    {VERSION, 'V', "version", false},
+    {FOLLOW, 0, "follow", false},      {ZONE, 'z', "zone", true},        {VERBOSE, 'v', "verbose", false},
+    {HELP, 'h', "help", false},        {VERSION, 'V', "version", false},
 };
 
 static const OptionSpec* ByShortName(char c) {
@@ -104,6 +107,12 @@ static bool Apply(const OptionSpec& o, const char* value, Options* options, std:
         if (ReadFactor(value, &options->factor)) return true;
         *problem = std::string("the factor must be a finite number above 0, not '") + value + "'";
         return false;
+    case ZONE:
+        if (std::strcmp(value, "utc") == 0) options->zone = ZONE_UTC;
+        else if (std::strcmp(value, "cet") == 0) options->zone = ZONE_CET;
+        else if (std::strcmp(value, "local") == 0) options->zone = ZONE_LOCAL;
+        else *problem = std::string("unknown zone '") + value + "' (utc, cet or local)";
+        return problem->empty();
     case FOLLOW: options->follow = true; return true;
     case VERBOSE: options->verbose = true; return true;
     default: return true;

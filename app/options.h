@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "timecode/zone.h"
+
 struct Options {
     std::int32_t port = 2;   // COM1 = 1
     std::string device;      // the serial device by path; empty: by port
     double factor = 100.0;   // the timing factor
     bool follow = false;     // keep every second and minute on the UTC clock
     bool verbose = false;    // one status line per frame
+    Zone zone = ZONE_UTC;    // the time the frames carry
 };
 
 enum CommandLine {

@@ -24,16 +24,25 @@ UtcReading ReadUtcClockAt(std::int64_t* instant) {
     return reading;
 }
 
-// The record of the minute that begins `seconds` after 1970.
-static DcfTime RecordForMinute(std::int64_t seconds) {
-    DcfTime record{};
-    FillFromUtc(record, BreakDownSeconds(seconds));
-    return record;
+// The zone as a receiver shows it from bits 17 and 18, or the local
+// zone's offset.
+static void FormatZone(char* text, std::size_t size, const DcfTime& record, Zone zone, std::int64_t minute) {
+    if (zone == ZONE_UTC) {
+        std::snprintf(text, size, "UTC");
+    } else if (zone == ZONE_CET) {
+        std::snprintf(text, size, "%s", record.ZoneBits == 1 ? "CEST" : "CET");
+    } else {
+        const int offset = ZoneAt(zone, minute).offset;
+        const int east = offset < 0 ? -offset : offset;
+        std::snprintf(text, size, "UTC%c%02d:%02d%s", offset < 0 ? '-' : '+', east / 3600, east / 60 % 60,
+                      record.ZoneBits == 1 ? " summer" : "");
+    }
 }
 
-// "2026-12-07 10:15:00 UTC  DCF77 Mon 2026-12-07 10:16 UTC  <bits 0-58>",
+// "2026-12-07 10:15:00 UTC  DCF77 Mon 2026-12-07 11:16 CET  <bits 0-58>",
 // the bits grouped as the frame's fields.
-static void PrintStatusLine(std::int64_t frameStart, const DcfTime& record, const std::uint8_t* frame) {
+static void PrintStatusLine(std::int64_t frameStart, const DcfTime& record, const char* zone,
+                            const std::uint8_t* frame) {
     static const char* const kWeekDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
     static const int kGroupEnds[] = {15, 20, 28, 35, 41, 44, 49, 57};
     const std::tm start = BreakDownSeconds(frameStart);
@@ -48,9 +57,9 @@ static void PrintStatusLine(std::int64_t frameStart, const DcfTime& record, cons
     }
     bits[n] = '\0';
     const char* weekDay = record.WeekDay >= 1 && record.WeekDay <= 7 ? kWeekDays[record.WeekDay - 1] : "???";
-    std::printf("%04d-%02d-%02d %02d:%02d:%02d UTC  DCF77 %s %04d-%02d-%02d %02d:%02d UTC  %s\n",
+    std::printf("%04d-%02d-%02d %02d:%02d:%02d UTC  DCF77 %s %04d-%02d-%02d %02d:%02d %s  %s\n",
                 start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec,
-                weekDay, 2000 + record.Year, record.Month, record.Day, record.Hour, record.Minute, bits);
+                weekDay, 2000 + record.Year, record.Month, record.Day, record.Hour, record.Minute, zone, bits);
     std::fflush(stdout);
 }
 
@@ -59,12 +68,12 @@ static void PrintStatusLine(std::int64_t frameStart, const DcfTime& record, cons
 // line is printed while the first pulse is on: the pause after it counts
 // from the onset, so the printing takes nothing from the timing.
 static void KeySecond(int position, const std::uint8_t* frame, bool follow, bool status, std::int64_t frameStart,
-                      const DcfTime& record) {
+                      const DcfTime& record, const char* zone) {
     const std::uint8_t symbol = frame[position];
     const std::int32_t width = symbol == kLongPulse ? ms200 : symbol == kShortPulse ? ms100 : 0;
     const std::int32_t rest = symbol == kLongPulse ? ms800 : symbol == kShortPulse ? ms900 : ms1000;
     if (width != 0) PinPlus12();
-    if (status) PrintStatusLine(frameStart, record, frame);
+    if (status) PrintStatusLine(frameStart, record, zone, frame);
     if (width != 0) PauseMs(width);
     if (!follow) {
         PowerHigh(rest);
@@ -79,8 +88,10 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
     // The UTC clock minus the monotonic one, as last read.
     std::int64_t offset = minute * kNanosecondsPerSecond - minuteStart;
     bool inFrame = false;  // the frame's seconds from 0 on have all been keyed
+    std::int64_t builtFor = minute - 60;  // the UTC minute whose frame is built
     DcfTime record{};
     std::uint8_t frame[kFrameLength];
+    char zone[32] = "";
     for (;;) {
         if (settings.follow) {
             // Once a second: where the clock says this second begins.
@@ -97,16 +108,23 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
                 second = reading.seconds + 1;
             }
             offset = fresh;
-            PauseUntil(second * kNanosecondsPerSecond - offset);
         }
         const int position = static_cast<int>(FloorMod(second, 60));
-        if (position == 0) {
+        // The next frame is built in the minute mark's second, whose lack
+        // of a pulse leaves time for it (a local zone may read files), or
+        // when a step lands on a minute without one.
+        const std::int64_t frameStart = second - position + (position == 59 ? 60 : 0);
+        if ((position == 59 || position == 0) && builtFor != frameStart) {
             // The frame carries the minute that begins when it ends.
-            record = RecordForMinute(second + 60);
+            record = RecordForMinute(frameStart + 60, settings.zone);
             DCF77(frame, record);
-            inFrame = true;
+            FormatZone(zone, sizeof zone, record, settings.zone, frameStart + 60);
+            builtFor = frameStart;
         }
-        if (inFrame) KeySecond(position, frame, settings.follow, settings.verbose && position == 0, second, record);
+        if (settings.follow) PauseUntil(second * kNanosecondsPerSecond - offset);
+        if (position == 0) inFrame = true;
+        if (inFrame)
+            KeySecond(position, frame, settings.follow, settings.verbose && position == 0, second, record, zone);
         ++second;
     }
 }

@@ -5,10 +5,12 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "timecode/zone.h"
 
 struct TransmitSettings {
     bool follow;   // take every second and minute from the UTC clock
     bool verbose;  // one status line per frame on standard output
+    Zone zone;     // the time the frames carry
 };
 
 // Reads the UTC clock and the monotonic instant of the reading: the middle

@@ -2,12 +2,14 @@
 // start-up wait, keying loop and pauses) on a line that only stamps each
 // change, and reports how far the pulses fall from the UTC second grid.
 //
-//   timing_bench [minutes per run, default 5]
+//   timing_bench [minutes per run, default 5] [case ...]
 //
-// Four runs: the deadline pause and a plain relative pause, each with
-// instant line changes and with 1 ms ones, as a slow USB adapter takes.
-// The last column shows how far the system's UTC clock itself was slewed
-// or stepped during a run; the program does not follow such changes.
+// The cases: the deadline pause and a plain relative pause, each with
+// instant line changes and with 1 ms ones, as a slow USB adapter takes;
+// then --follow on a UTC clock left alone, stepped by +7.3 s halfway and
+// running 100 ppm fast. Naming cases (deadline, relative, follow) runs
+// only those whose name begins so. The last column shows how far the UTC
+// clock moved against the monotonic one during a run.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +28,7 @@ struct Stats {
     double driftMsPerHour = 0;
     double cpuPercent = 0;
     double utcMovedMs = 0;  // how far the UTC clock moved against the monotonic one
+    int pulsesCut = 0;      // pulses of frames cut short by a step of the clock
 };
 
 static void Summarise(std::vector<double> values, double* out) {
@@ -51,7 +54,10 @@ static double Slope(const std::vector<double>& x, const std::vector<double>& y) 
     return d == 0 ? 0 : (n * sxy - sx * sy) / d;
 }
 
-static bool Analyse(const std::string& log, int minutes, Stats* stats) {
+// With `onClock`, each onset is measured against the nearest second of the
+// UTC clock of its time, and the frame that a step of that clock cut short
+// is left out; otherwise against the grid of whole frames from the first.
+static bool Analyse(const std::string& log, int minutes, bool onClock, Stats* stats) {
     std::ifstream in(log);
     std::string word;
     long long cpu = 0;
@@ -59,15 +65,25 @@ static bool Analyse(const std::string& log, int minutes, Stats* stats) {
     std::vector<long long> raises, lowers;
     long long utc = 0, monotonic = 0;
     int change = 0;
-    double firstOffset = 0, widestOffset = 0;
+    double firstOffset = 0, widestOffset = 0, lastOffset = 0;
+    bool cut = false;  // inside a frame cut short by a step
+    long long lastRaise = 0;
     while (in >> utc >> monotonic >> change) {
+        // A clock that is slewed or stepped during the run shows here.
+        const double offset = static_cast<double>(utc - monotonic);
+        if (raises.size() + lowers.size() == 0) firstOffset = lastOffset = offset;
+        if (std::fabs(offset - firstOffset) > std::fabs(widestOffset)) widestOffset = offset - firstOffset;
+        if (onClock && std::fabs(offset - lastOffset) > 10e6) cut = true;
+        lastOffset = offset;
+        // The next frame starts after the gap of at least one missing second.
+        if (cut && change == 5 && utc - lastRaise > 1.5 * kSecond) cut = false;
+        if (change == 5) lastRaise = utc;
+        if (cut) {
+            stats->pulsesCut += change == 5;
+            continue;
+        }
         if (change == 5) raises.push_back(utc);
         if (change == 6) lowers.push_back(utc);
-        // The program never reads the UTC clock after its start: a clock
-        // that is slewed or stepped during the run shows here.
-        const double offset = static_cast<double>(utc - monotonic);
-        if (raises.size() + lowers.size() == 1) firstOffset = offset;
-        if (std::fabs(offset - firstOffset) > std::fabs(widestOffset)) widestOffset = offset - firstOffset;
     }
     if (raises.size() < 2) return false;
     // Pulse k is second k % 59 of frame k / 59, which starts on the UTC
@@ -75,8 +91,9 @@ static bool Analyse(const std::string& log, int minutes, Stats* stats) {
     const long long minute = std::llround(raises[0] / (60 * kSecond)) * 60'000'000'000LL;
     std::vector<double> errors, hours, width100, width200;
     for (std::size_t k = 0; k < raises.size(); ++k) {
-        const long long expected = minute + static_cast<long long>(k / 59) * 60'000'000'000LL +
-                                   static_cast<long long>(k % 59) * 1'000'000'000LL;
+        const long long expected = onClock ? std::llround(raises[k] / kSecond) * 1'000'000'000LL
+                                           : minute + static_cast<long long>(k / 59) * 60'000'000'000LL +
+                                                 static_cast<long long>(k % 59) * 1'000'000'000LL;
         errors.push_back(static_cast<double>(raises[k] - expected) / 1e3);
         hours.push_back(static_cast<double>(raises[k] - raises[0]) / 3600e9);
     }
@@ -101,41 +118,54 @@ static bool Analyse(const std::string& log, int minutes, Stats* stats) {
 int main(int argc, char** argv) {
     const int minutes = argc > 1 ? std::atoi(argv[1]) : 5;
     if (minutes < 1) {
-        std::fprintf(stderr, "usage: timing_bench [minutes per run]\n");
+        std::fprintf(stderr, "usage: timing_bench [minutes per run] [case ...]\n");
         return 2;
     }
     struct Run {
-        const char* pause;
+        const char* name;
         const char* program;
         int latencyUs;
+        const char* start;  // the program's command line, or its dialogue answered
+        const char* clock;  // how its UTC clock is changed
     } runs[] = {
-        {"deadline", DEADLINE_PROGRAM, 0},
-        {"deadline", DEADLINE_PROGRAM, 1000},
-        {"relative", RELATIVE_PROGRAM, 0},
-        {"relative", RELATIVE_PROGRAM, 1000},
+        {"deadline", DEADLINE_PROGRAM, 0, "", ""},
+        {"deadline", DEADLINE_PROGRAM, 1000, "", ""},
+        {"relative", RELATIVE_PROGRAM, 0, "", ""},
+        {"relative", RELATIVE_PROGRAM, 1000, "", ""},
+        {"follow", SKEWED_PROGRAM, 0, "--follow", ""},
+        {"follow, UTC stepped +7.3 s", SKEWED_PROGRAM, 0, "--follow", "DCF_BENCH_UTC_STEP_MS=7300 "},
+        {"follow, UTC 100 ppm fast", SKEWED_PROGRAM, 0, "--follow", "DCF_BENCH_UTC_PPM=100 "},
     };
     std::printf("%d minutes per run, factor 100; errors in us against the UTC second (median / 99th "
                 "percentile / maximum of the absolute error)\n\n",
                 minutes);
-    std::printf("| pause | line change | first onset | onset error | 100 ms width error | 200 ms width error | "
-                "drift ms/h | CPU %% of a core | UTC clock moved ms |\n|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| case | line change | first onset | onset error | 100 ms width error | 200 ms width error | "
+                "drift ms/h | CPU %% of a core | UTC clock moved ms | pulses cut |\n"
+                "|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
     for (const Run& run : runs) {
-        const std::string log = "/tmp/dcf_bench_" + std::string(run.pause) + std::to_string(run.latencyUs) + ".log";
-        const std::string command = "printf '2\\n100\\n' | DCF_BENCH_LOG=" + log +
-                                    " DCF_BENCH_MINUTES=" + std::to_string(minutes) +
-                                    " DCF_BENCH_LINE_LATENCY_US=" + std::to_string(run.latencyUs) + " " +
-                                    run.program + " >/dev/null";
+        bool chosen = argc <= 2;
+        for (int i = 2; i < argc; ++i) chosen = chosen || std::string(run.name).rfind(argv[i], 0) == 0;
+        if (!chosen) continue;
+        const std::string log = "/tmp/dcf_bench_" + std::to_string(&run - runs) + ".log";
+        // A step halfway through the keying, after the wait for the minute.
+        const std::string stepAfter = std::to_string(60 + minutes * 30);
+        const std::string start = *run.start != '\0' ? std::string(run.start) + " </dev/null" : "<<<'2 100'";
+        const std::string command = "DCF_BENCH_LOG=" + log + " DCF_BENCH_MINUTES=" + std::to_string(minutes) +
+                                    " DCF_BENCH_LINE_LATENCY_US=" + std::to_string(run.latencyUs) +
+                                    " DCF_BENCH_UTC_STEP_AFTER_S=" + stepAfter + " " + run.clock + run.program + " " +
+                                    start + " >/dev/null";
         Stats s;
-        if (std::system(command.c_str()) != 0 || !Analyse(log, minutes, &s)) {
+        if (std::system(("bash -c \"" + command + "\"").c_str()) != 0 ||
+            !Analyse(log, minutes, *run.start != '\0', &s)) {
             std::fprintf(stderr, "run failed: %s\n", command.c_str());
             return 1;
         }
         std::printf("| %s | %d ms | %+.0f | %.0f / %.0f / %.0f | %.0f / %.0f / %.0f | %.0f / %.0f / %.0f | %+.3f | "
-                    "%.3f | %+.3f |\n",
-                    run.pause, run.latencyUs / 1000, s.firstOnsetUs, s.onset[0], s.onset[1], s.onset[2],
+                    "%.3f | %+.3f | %d |\n",
+                    run.name, run.latencyUs / 1000, s.firstOnsetUs, s.onset[0], s.onset[1], s.onset[2],
                     s.width100[0], s.width100[1], s.width100[2], s.width200[0], s.width200[1], s.width200[2],
-                    s.driftMsPerHour, s.cpuPercent, s.utcMovedMs);
+                    s.driftMsPerHour, s.cpuPercent, s.utcMovedMs, s.pulsesCut);
         std::fflush(stdout);
     }
     return 0;

@@ -39,6 +39,7 @@ static DecodedMinute Decode(std::vector<int> bits, std::int64_t start) {
     else if (!EvenParity(bits, 21, 28)) m.error = "minute parity";
     else if (!EvenParity(bits, 29, 35)) m.error = "hour parity";
     else if (!EvenParity(bits, 36, 58)) m.error = "date parity";
+    else if (bits[17] == 1 && bits[18] == 1) m.error = "summer and standard time both set";
     if (!m.error.empty()) return m;
     const int digits[][2] = {{Bcd(bits, 21, {1, 2, 4, 8}), Bcd(bits, 25, {1, 2, 4})},
                              {Bcd(bits, 29, {1, 2, 4, 8}), Bcd(bits, 33, {1, 2})},
@@ -61,6 +62,9 @@ static DecodedMinute Decode(std::vector<int> bits, std::int64_t start) {
         m.error = "field out of range";
         return m;
     }
+    m.announce = bits[16];
+    m.summer = bits[17];
+    m.standard = bits[18];
     m.valid = true;
     return m;
 }

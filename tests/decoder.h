@@ -22,6 +22,9 @@ struct DecodedMinute {
     std::string error;   // why not valid
     int minute, hour, day, weekday, month, year;
     std::vector<int> bits;  // the 59 bits received
+    int announce = 0;       // bit 16: a change of the zone's offset is near
+    int summer = 0;         // bit 17: summer time in force
+    int standard = 0;       // bit 18: standard time in force
 };
 
 std::vector<Pulse> PulsesFromEdges(const std::vector<Edge>& edges);

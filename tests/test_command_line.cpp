@@ -163,3 +163,29 @@ TEST(CommandLine, FollowingHoldsAClockThatRunsFast) {
         ExpectFramesFollowTheClock({m});
     }
 }
+
+TEST(CommandLine, CentralEuropeanTimeAcrossTheSpringChange) {
+    // Sunday 28 March 2010, 00:57:30 UTC: the change is at 01:00 UTC.
+    RunSettings settings{"", 1269737850000, 30 + 5 * 60 + 5};
+    settings.arguments = "--zone cet --verbose";
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<DecodedMinute> minutes = Decode(run);
+    ASSERT_EQ(minutes.size(), 5u);
+    struct Expected {
+        int hour, minute, announce, summer, standard;
+    } expected[] = {{1, 59, 1, 0, 1}, {3, 0, 1, 1, 0}, {3, 1, 0, 1, 0}, {3, 2, 0, 1, 0}, {3, 3, 0, 1, 0}};
+    for (std::size_t i = 0; i < minutes.size(); ++i) {
+        const DecodedMinute& m = minutes[i];
+        ASSERT_TRUE(m.valid) << m.error;
+        EXPECT_EQ(m.start, 1269737880 * kSecond + static_cast<std::int64_t>(i) * 60 * kSecond + (i == 0 ? m.start % kSecond : 0));
+        EXPECT_EQ(m.year * 10000 + m.month * 100 + m.day, 100328) << i;
+        EXPECT_EQ(m.weekday, 7) << i;
+        EXPECT_EQ(m.hour * 100 + m.minute, expected[i].hour * 100 + expected[i].minute) << i;
+        EXPECT_EQ(m.announce, expected[i].announce) << i;
+        EXPECT_EQ(m.summer, expected[i].summer) << i;
+        EXPECT_EQ(m.standard, expected[i].standard) << i;
+    }
+    ExpectStatusLinesMatch(run.out, minutes);
+    EXPECT_NE(run.out.find(" UTC  DCF77 Sun 2010-03-28 03:00 CEST  "), std::string::npos) << run.out;
+}

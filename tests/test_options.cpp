@@ -14,6 +14,7 @@ struct CommandLineCase {
     const char* device;
     double factor;
     bool follow, verbose;
+    Zone zone = ZONE_UTC;
 };
 
 TEST(Options, CommandLines) {
@@ -29,6 +30,9 @@ TEST(Options, CommandLines) {
         {{"--fol", "--dev", "/dev/ttyUSB0", "-d", "/dev/serial/by-id/usb-FTDI-if00"}, RUN, "", 2,
          "/dev/serial/by-id/usb-FTDI-if00", 100, true, false},
         {{"-f", "1e-3"}, RUN, "", 2, "", 0.001, false, false},
+        {{"--zone", "cet", "-vzlocal"}, RUN, "", 2, "", 100, false, true, ZONE_LOCAL},
+        {{"-z", "cet"}, RUN, "", 2, "", 100, false, false, ZONE_CET},
+        {{"--zone=CET"}, BAD, "unknown zone 'CET' (utc, cet or local)", 0, "", 0, false, false},
         {{"-vh"}, SHOW_HELP, "", 2, "", 100, false, true},
         {{"--version", "--bogus"}, SHOW_VERSION, "", 2, "", 100, false, false},
         {{"--bogus"}, BAD, "unknown option '--bogus'", 0, "", 0, false, false},
@@ -74,5 +78,6 @@ TEST(Options, CommandLines) {
         EXPECT_EQ(options.factor, c.factor) << line;
         EXPECT_EQ(options.follow, c.follow) << line;
         EXPECT_EQ(options.verbose, c.verbose) << line;
+        EXPECT_EQ(options.zone, c.zone) << line;
     }
 }

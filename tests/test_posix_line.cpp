@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -99,4 +100,24 @@ TEST(PosixLineDeathTest, MissingPortNamesTheDevice) {
     EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS3999 (00000002)\n"));
     Port = 0;
     EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1), StderrIs("CreateFile failed: /dev/ttyS-1 (00000002)\n"));
+}
+
+TEST(PosixLineDeathTest, DeviceByPath) {
+    // The pseudo-terminal opened and configured by its path; it has no
+    // modem lines, so the first pulse ends the program as on such a port.
+    const PseudoTerminal pty = OpenPseudoTerminal();
+    ASSERT_GE(pty.master, 0);
+    Device = pty.slave.c_str();
+    EXPECT_EXIT(
+        {
+            PinOpen();
+            std::fprintf(stderr, "opened\n");
+            PowerLow(100);
+        },
+        ::testing::ExitedWithCode(1), ::testing::StartsWith("opened\nFile line.cpp Line "));
+    Device = "/dev/no-such-serial-device";
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
+                StderrIs("CreateFile failed: /dev/no-such-serial-device (00000002)\n"));
+    Device = nullptr;
+    close(pty.master);
 }

@@ -156,3 +156,18 @@ TEST(WindowsClockDeathTest, PausesWaitOnAHighResolutionTimerOrAFinerTick) {
     EXPECT_EXIT(SleepsOnAHighResolutionTimer(), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(FallsBackToAFinerTick(), ::testing::ExitedWithCode(0), "");
 }
+
+TEST(WindowsLine, NamesDevicesGivenByPath) {
+    // COM10 and up open only in the device namespace; a full path stays.
+    const char* const cases[][2] = {
+        {"COM12", "\\\\.\\COM12"},
+        {"com3", "\\\\.\\com3"},
+        {"\\\\.\\COM12", "\\\\.\\COM12"},
+        {"\\\\?\\usb#vid_0403", "\\\\?\\usb#vid_0403"},
+    };
+    for (const auto& c : cases) {
+        char name[64];
+        FormatDevicePath(name, sizeof name, c[0]);
+        EXPECT_STREQ(name, c[1]) << c[0];
+    }
+}
