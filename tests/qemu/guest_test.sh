@@ -2,7 +2,8 @@
 # Runs the real dcf77tx in an emulated PC whose COM2 is a 16550 UART driven
 # by the Debian kernel's own 8250 driver, and checks from QEMU's trace of
 # the UART registers what the driver did with our open, settings and
-# modem-line calls.
+# modem-line calls: the static program through its dialogue, and the
+# program as `cmake --install` installs it, with the service's arguments.
 #
 #   guest_test.sh BUILD_DIR          the checks (CTest runs this)
 #   guest_test.sh BUILD_DIR demo     keys the current time on COM2 and
@@ -44,12 +45,22 @@ if [[ ! -f $work/vmlinuz ]]; then
 fi
 printf 'serial_write\nserial_update_parameters\n' >"$work/events"
 
+# The installed tree, with the shared libraries its program needs.
+stage=$work/stage
+rm -rf "$stage"
+DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
+for library in $(ldd "$stage/usr/bin/dcf77tx" | grep -o '/[^ ]*'); do
+    mkdir -p "$stage$(dirname "$library")"
+    cp -L "$library" "$stage$library"
+done
+
 # Boots a guest whose /init sets the UTC clock to $2 and then runs $3,
 # a shell fragment; the console goes to $1/console.log, the trace to
-# $1/trace.log.
+# $1/trace.log. With a fourth argument, the installed tree is in the guest.
 boot() {
     local dir=$1 date=$2 body=$3
     rm -rf "$dir" && mkdir -p "$dir/root/bin" "$dir/root/dev" "$dir/root/proc" "$dir/root/tmp"
+    [[ -z ${4:-} ]] || cp -a "$stage/." "$dir/root/"
     cp "$busybox" "$dir/root/bin/busybox"
     cp "$program" "$dir/root/bin/dcf77tx"
     cat >"$dir/root/init" <<INIT
@@ -95,9 +106,16 @@ printf '2\\n100\\n' | dcf77tx >/tmp/second 2>&1
 echo \"second status \$?\"
 cat /tmp/second"
 
+# The installed program as the service starts it, across the spring change
+# of 2010 (01:00 UTC): the first whole frame carries 03:00 CEST.
+service="timeout 187 /usr/bin/dcf77tx --device /dev/ttyS1 --zone cet --factor 100 --follow --verbose >/tmp/out 2>&1
+echo \"dcf77tx status \$?\"; cat /tmp/out"
+
 boot "$work/new-year" "2009-12-31 23:57:55" "$keying" &
 boot "$work/leap-day" "2024-02-28 23:57:55" "$keying" &
 boot "$work/exclusive" "2024-06-01 12:00:00" "$exclusive" &
+wait
+boot "$work/installed" "2010-03-28 00:57:55" "$service" installed &
 wait
 
 status=0
@@ -115,6 +133,11 @@ check() {
 }
 check new-year 2010 1 1 0 0 5
 check leap-day 2024 2 29 0 0 4
+check installed 2010 3 28 3 0 7
+if ! grep -q "^2010-03-28 00:59:00 UTC  DCF77 Sun 2010-03-28 03:00 CEST  " "$work/installed/console.log"; then
+    echo "FAIL: the installed program printed no status line for 03:00 CEST"
+    status=1
+fi
 
 echo "== exclusive"
 console=$(tr -d '\r' <"$work/exclusive/console.log")
