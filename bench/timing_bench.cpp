@@ -73,10 +73,18 @@ static bool Analyse(const std::string& log, int minutes, bool onClock, Stats* st
         const double offset = static_cast<double>(utc - monotonic);
         if (raises.size() + lowers.size() == 0) firstOffset = lastOffset = offset;
         if (std::fabs(offset - firstOffset) > std::fabs(widestOffset)) widestOffset = offset - firstOffset;
-        if (onClock && std::fabs(offset - lastOffset) > 10e6) cut = true;
+        const bool stepped = onClock && std::fabs(offset - lastOffset) > 10e6;
+        if (stepped) {
+            cut = true;
+            // A pulse that the step fell into is left out too.
+            if (raises.size() > lowers.size()) {
+                raises.pop_back();
+                ++stats->pulsesCut;
+            }
+        }
         lastOffset = offset;
         // The next frame starts after the gap of at least one missing second.
-        if (cut && change == 5 && utc - lastRaise > 1.5 * kSecond) cut = false;
+        if (cut && !stepped && change == 5 && utc - lastRaise > 1.5 * kSecond) cut = false;
         if (change == 5) lastRaise = utc;
         if (cut) {
             stats->pulsesCut += change == 5;

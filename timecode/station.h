@@ -1,0 +1,54 @@
+// The four long-wave time codes this program can send. Each turns the
+// minute it carries into one symbol per second; the keying turns symbols
+// into line changes. DCF77's symbols are its frame's (timecode.h).
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "timecode/zone.h"
+
+enum Station {
+    STATION_DCF77,  // Germany, 77.5 kHz: the next minute, in UTC, CET or local time
+    STATION_MSF,    // United Kingdom, 60 kHz: the next minute in UK civil time
+    STATION_WWVB,   // United States, 60 kHz: the current minute in UTC
+    STATION_JJY,    // Japan, 40 and 60 kHz: the current minute in JST
+};
+
+// Symbols beyond 0, 1 and the mark (kShortPulse, kLongPulse, kMinuteMark,
+// which other stations use for their bits 0 and 1 and their markers).
+constexpr std::uint8_t kMsfSplit = 3;  // MSF: bit A 0, bit B 1
+constexpr std::uint8_t kMsfBoth = 4;   // MSF: bits A and B 1
+constexpr std::uint8_t kMorse = 5;     // JJY: this second's part of the call sign
+
+// The UTC minute the frame keyed from `frameStart` carries.
+std::int64_t CarriedMinute(Station station, std::int64_t frameStart);
+
+// Fills the 60 symbols of the frame keyed from UTC minute `frameStart`.
+void BuildFrame(Station station, Zone zone, std::int64_t frameStart, std::uint8_t* frame);
+
+// How the carried minute reads on a clock: its offset from UTC in seconds
+// and the zone's name.
+struct CarriedZone {
+    std::int32_t offset;
+    const char* name;
+};
+CarriedZone ZoneCarried(Station station, Zone zone, std::int64_t carried);
+
+// The frames of each code, for the minute that begins at `carried`.
+void MSF(std::uint8_t* frame, std::int64_t carried);
+void WWVB(std::uint8_t* frame, std::int64_t carried);
+void JJY(std::uint8_t* frame, std::int64_t carried);
+
+// Seconds 0-35 as WWVB and JJY share them: the markers of the whole frame,
+// minute, hour and day of the year of `t`; every other second 0.
+void PutMinuteHourDay(std::uint8_t* frame, const std::tm& t);
+
+// UK civil time: BST (UTC+1) from 01:00 UTC on the last Sunday of March to
+// 01:00 UTC on the last Sunday of October, GMT otherwise.
+std::int32_t UkOffsetAt(std::int64_t utc);
+
+// Whether US daylight saving time (02:00 local on the second Sunday of
+// March to 02:00 local on the first Sunday of November, as in every
+// mainland zone) is in force at 00:00 UTC of the day `day` days after 1970.
+bool UsDaylightTimeAtStartOf(std::int64_t day);
