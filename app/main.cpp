@@ -97,8 +97,15 @@ int main(int argc, char** argv) {
         if (status >= 0) return status;
     }
     DeriveDurations();
-    std::printf("%ld\t%ld\t%ld\t%ld\t%ld\n", static_cast<long>(ms100), static_cast<long>(ms200),
-                static_cast<long>(ms800), static_cast<long>(ms900), static_cast<long>(ms1000));
+    if (options.station == STATION_DCF77) {
+        std::printf("%ld\t%ld\t%ld\t%ld\t%ld\n", static_cast<long>(ms100), static_cast<long>(ms200),
+                    static_cast<long>(ms800), static_cast<long>(ms900), static_cast<long>(ms1000));
+    } else {
+        // The other codes' pulse lengths and second, in pause units.
+        std::int32_t lengths[8];
+        const int count = StationLengths(options.station, lengths);
+        for (int i = 0; i < count; ++i) std::printf(i + 1 < count ? "%ld\t" : "%ld\n", static_cast<long>(lengths[i]));
+    }
     std::fflush(stdout);
     Say("\nProgram will wait until next 00 second rollover.\n");
     PinOpen();
@@ -116,7 +123,7 @@ int main(int argc, char** argv) {
     // The first frame's pauses count from the minute boundary itself, so
     // nothing done since then shifts the pulses.
     AnchorPauses(minuteStart);
-    if (!dialogue) Transmit(minute, minuteStart, {options.follow, options.verbose, options.zone});
+    if (!dialogue) Transmit(minute, minuteStart, {options.follow, options.verbose, options.zone, options.station});
 
     // The frame keyed now carries the minute that begins when it ends.
     DcfTime record{};

@@ -18,7 +18,8 @@ const char* const kUsage =
     "                      on a UTC minute and carries the time read from the clock\n"
     "  -z, --zone ZONE     the time sent: utc (default; zone bits 0), cet (Central\n"
     "                      European Time with summer time, as the DCF77 transmitter\n"
-    "                      sends it) or local (this computer's time zone)\n"
+    "                      sends it) or local (this computer's time zone); DCF77 only\n"
+    "  -s, --station NAME  the time code: dcf77 (default), msf, wwvb or jjy\n"
     "  -v, --verbose       one status line per frame on standard output\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the name and version and exit\n"
@@ -30,7 +31,7 @@ const char* const kUsage =
 // of this size, and a shortened path would name another device.
 constexpr std::size_t kMaxDevicePath = 4000;
 
-enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, ZONE, VERBOSE, HELP, VERSION };
+enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION };
 
 struct OptionSpec {
     OptionName name;
@@ -41,8 +42,8 @@ struct OptionSpec {
 
 static const OptionSpec kOptions[] = {
     {PORT, 'p', "port", true},         {DEVICE, 'd', "device", true},    {FACTOR, 'f', "factor", true},
-    {FOLLOW, 0, "follow", false},      {ZONE, 'z', "zone", true},        {VERBOSE, 'v', "verbose", false},
-    {HELP, 'h', "help", false},        {VERSION, 'V', "version", false},
+    {FOLLOW, 0, "follow", false},      {ZONE, 'z', "zone", true},        {STATION, 's', "station", true},
+    {VERBOSE, 'v', "verbose", false},  {HELP, 'h', "help", false},       {VERSION, 'V', "version", false},
 };
 
 static const OptionSpec* ByShortName(char c) {
@@ -88,12 +89,16 @@ static bool ReadFactor(const char* text, double* factor) {
     return true;
 }
 
+// Which of the options that exclude others were given.
+struct Given {
+    bool port, zone;
+};
+
 // Applies one option; false with `problem` set when its value is refused.
-static bool Apply(const OptionSpec& o, const char* value, Options* options, std::string* problem,
-                  bool* portGiven) {
+static bool Apply(const OptionSpec& o, const char* value, Options* options, std::string* problem, Given* given) {
     switch (o.name) {
     case PORT:
-        *portGiven = true;
+        given->port = true;
         if (ReadPort(value, &options->port)) return true;
         *problem = std::string("the port must be a whole number from 1 up, not '") + value + "'";
         return false;
@@ -108,10 +113,18 @@ static bool Apply(const OptionSpec& o, const char* value, Options* options, std:
         *problem = std::string("the factor must be a finite number above 0, not '") + value + "'";
         return false;
     case ZONE:
+        given->zone = true;
         if (std::strcmp(value, "utc") == 0) options->zone = ZONE_UTC;
         else if (std::strcmp(value, "cet") == 0) options->zone = ZONE_CET;
         else if (std::strcmp(value, "local") == 0) options->zone = ZONE_LOCAL;
         else *problem = std::string("unknown zone '") + value + "' (utc, cet or local)";
+        return problem->empty();
+    case STATION:
+        if (std::strcmp(value, "dcf77") == 0) options->station = STATION_DCF77;
+        else if (std::strcmp(value, "msf") == 0) options->station = STATION_MSF;
+        else if (std::strcmp(value, "wwvb") == 0) options->station = STATION_WWVB;
+        else if (std::strcmp(value, "jjy") == 0) options->station = STATION_JJY;
+        else *problem = std::string("unknown station '") + value + "' (dcf77, msf, wwvb or jjy)";
         return problem->empty();
     case FOLLOW: options->follow = true; return true;
     case VERBOSE: options->verbose = true; return true;
@@ -125,7 +138,7 @@ static CommandLine Refuse(std::string* problem, const std::string& text) {
 }
 
 CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options, std::string* problem) {
-    bool portGiven = false;
+    Given given{};
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -154,7 +167,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
             }
             if (o->name == HELP) return SHOW_HELP;
             if (o->name == VERSION) return SHOW_VERSION;
-            if (!Apply(*o, value, options, problem, &portGiven)) return BAD;
+            if (!Apply(*o, value, options, problem, &given)) return BAD;
             continue;
         }
         for (std::size_t k = 1; k < arg.size(); ++k) {
@@ -169,10 +182,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
             }
             if (o->name == HELP) return SHOW_HELP;
             if (o->name == VERSION) return SHOW_VERSION;
-            if (!Apply(*o, value, options, problem, &portGiven)) return BAD;
+            if (!Apply(*o, value, options, problem, &given)) return BAD;
             if (value != nullptr) break;
         }
     }
-    if (portGiven && !options->device.empty()) return Refuse(problem, "--port and --device exclude each other");
+    if (given.port && !options->device.empty()) return Refuse(problem, "--port and --device exclude each other");
+    // The other codes carry their own country's time.
+    if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
     return RUN;
 }

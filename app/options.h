@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "timecode/station.h"
 #include "timecode/zone.h"
 
 struct Options {
@@ -12,7 +13,8 @@ struct Options {
     double factor = 100.0;   // the timing factor
     bool follow = false;     // keep every second and minute on the UTC clock
     bool verbose = false;    // one status line per frame
-    Zone zone = ZONE_UTC;    // the time the frames carry
+    Zone zone = ZONE_UTC;    // the time DCF77's frames carry
+    Station station = STATION_DCF77;
 };
 
 enum CommandLine {

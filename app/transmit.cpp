@@ -24,62 +24,87 @@ UtcReading ReadUtcClockAt(std::int64_t* instant) {
     return reading;
 }
 
-// The zone as a receiver shows it from bits 17 and 18, or the local
-// zone's offset.
-static void FormatZone(char* text, std::size_t size, const DcfTime& record, Zone zone, std::int64_t minute) {
-    if (zone == ZONE_UTC) {
-        std::snprintf(text, size, "UTC");
-    } else if (zone == ZONE_CET) {
-        std::snprintf(text, size, "%s", record.ZoneBits == 1 ? "CEST" : "CET");
-    } else {
-        const int offset = ZoneAt(zone, minute).offset;
-        const int east = offset < 0 ? -offset : offset;
-        std::snprintf(text, size, "UTC%c%02d:%02d%s", offset < 0 ? '-' : '+', east / 3600, east / 60 % 60,
-                      record.ZoneBits == 1 ? " summer" : "");
-    }
-}
+static const char* const kStationNames[] = {"DCF77", "MSF", "WWVB", "JJY"};
 
-// "2026-12-07 10:15:00 UTC  DCF77 Mon 2026-12-07 11:16 CET  <bits 0-58>",
-// the bits grouped as the frame's fields.
-static void PrintStatusLine(std::int64_t frameStart, const DcfTime& record, const char* zone,
-                            const std::uint8_t* frame) {
-    static const char* const kWeekDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-    static const int kGroupEnds[] = {15, 20, 28, 35, 41, 44, 49, 57};
-    const std::tm start = BreakDownSeconds(frameStart);
-    char bits[80];
+// The frame's symbols as text: DCF77's 59 bits grouped by field; for the
+// others ten seconds a group, M a marker and C a Morse second, and for MSF
+// the A bits, then the B bits.
+static void FormatSymbols(char* text, Station station, const std::uint8_t* frame) {
+    static const int kDcf77GroupEnds[] = {15, 20, 28, 35, 41, 44, 49, 57, 99};
     int n = 0;
-    for (int second = 0, group = 0; second < kFrameLength - 1; ++second) {
-        bits[n++] = static_cast<char>('0' + frame[second]);
-        if (group < 8 && second == kGroupEnds[group]) {
-            bits[n++] = ' ';
-            ++group;
+    if (station == STATION_DCF77) {
+        for (int second = 0, group = 0; second < kFrameLength - 1; ++second) {
+            text[n++] = static_cast<char>('0' + frame[second]);
+            if (second == kDcf77GroupEnds[group]) {
+                text[n++] = ' ';
+                ++group;
+            }
+        }
+        text[n] = '\0';
+        return;
+    }
+    for (int line = 0; line < (station == STATION_MSF ? 2 : 1); ++line) {
+        if (station == STATION_MSF) {
+            text[n++] = line == 0 ? 'A' : 'B';
+            text[n++] = ' ';
+        }
+        for (int second = 0; second < kFrameLength; ++second) {
+            const std::uint8_t s = frame[second];
+            const bool bitA = s == kLongPulse || s == kMsfBoth, bitB = s == kMsfSplit || s == kMsfBoth;
+            text[n++] = s == kMinuteMark ? 'M' : s == kMorse ? 'C' : (line == 0 ? bitA : bitB) ? '1' : '0';
+            if (second % 10 == 9) text[n++] = ' ';
         }
     }
-    bits[n] = '\0';
-    const char* weekDay = record.WeekDay >= 1 && record.WeekDay <= 7 ? kWeekDays[record.WeekDay - 1] : "???";
-    std::printf("%04d-%02d-%02d %02d:%02d:%02d UTC  DCF77 %s %04d-%02d-%02d %02d:%02d %s  %s\n",
-                start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec,
-                weekDay, 2000 + record.Year, record.Month, record.Day, record.Hour, record.Minute, zone, bits);
-    std::fflush(stdout);
+    text[n - 1] = '\0';
 }
 
-// Keys the pulse that starts a second of the frame, and without following
-// the clock also the rest of that second, as OneMinute does. The status
-// line is printed while the first pulse is on: the pause after it counts
-// from the onset, so the printing takes nothing from the timing.
-static void KeySecond(int position, const std::uint8_t* frame, bool follow, bool status, std::int64_t frameStart,
-                      const DcfTime& record, const char* zone) {
-    const std::uint8_t symbol = frame[position];
-    const std::int32_t width = symbol == kLongPulse ? ms200 : symbol == kShortPulse ? ms100 : 0;
-    const std::int32_t rest = symbol == kLongPulse ? ms800 : symbol == kShortPulse ? ms900 : ms1000;
-    if (width != 0) PinPlus12();
-    if (status) PrintStatusLine(frameStart, record, zone, frame);
-    if (width != 0) PauseMs(width);
-    if (!follow) {
-        PowerHigh(rest);
-    } else if (width != 0) {
-        // The rest of the second lasts until the clock's next second.
-        PinMinus12();
+// "2026-12-07 10:15:00 UTC  DCF77 Mon 2026-12-07 11:16 CET  <symbols>": the
+// frame's start, then the minute it carries as a clock will show it.
+static void FormatStatusLine(char* line, std::size_t size, Station station, Zone zone, std::int64_t frameStart,
+                             const std::uint8_t* frame) {
+    static const char* const kWeekDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    const std::int64_t carried = CarriedMinute(station, frameStart);
+    const CarriedZone carriedZone = ZoneCarried(station, zone, carried);
+    char zoneName[32];
+    if (carriedZone.name != nullptr) {
+        std::snprintf(zoneName, sizeof zoneName, "%s", carriedZone.name);
+    } else {
+        const int east = carriedZone.offset < 0 ? -carriedZone.offset : carriedZone.offset;
+        std::snprintf(zoneName, sizeof zoneName, "UTC%c%02d:%02d%s", carriedZone.offset < 0 ? '-' : '+', east / 3600,
+                      east / 60 % 60, carriedZone.summer ? " summer" : "");
+    }
+    const std::tm start = BreakDownSeconds(frameStart);
+    const std::tm local = BreakDownSeconds(carried + carriedZone.offset);
+    char symbols[160];
+    FormatSymbols(symbols, station, frame);
+    std::snprintf(line, size, "%04d-%02d-%02d %02d:%02d:%02d UTC  %s %s %04d-%02d-%02d %02d:%02d %s  %s\n",
+                  start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec,
+                  kStationNames[station], kWeekDays[local.tm_wday], local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, zoneName, symbols);
+}
+
+// Keys one second of the frame: each period of its pattern begins with its
+// line change and lasts until the next, scaled as the durations are; the
+// last, when following the clock, until the clock's next second. As with
+// the five durations, a period that scales to nothing changes nothing. A
+// status line is written as the first period begins: the pause after it
+// counts from that change, so writing takes nothing from the timing.
+static void KeySecond(Station station, const std::uint8_t* frame, int position, bool follow, const char* status) {
+    const SecondPattern pattern = PatternOf(station, frame[position], position);
+    std::int32_t start = 0;  // of the period, in pause units
+    for (int i = 0; i < pattern.count; ++i) {
+        const std::int32_t end = ScaledDuration(pattern.end[i]);
+        const std::int32_t length = end - start;
+        start = end;
+        if (length == 0) continue;
+        if (pattern.asserted[i]) PinPlus12();
+        else PinMinus12();
+        if (status != nullptr) {
+            std::fputs(status, stdout);
+            std::fflush(stdout);
+            status = nullptr;
+        }
+        if (!follow || i + 1 < pattern.count) PauseMs(length);
     }
 }
 
@@ -89,9 +114,8 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
     std::int64_t offset = minute * kNanosecondsPerSecond - minuteStart;
     bool inFrame = false;  // the frame's seconds from 0 on have all been keyed
     std::int64_t builtFor = minute - 60;  // the UTC minute whose frame is built
-    DcfTime record{};
     std::uint8_t frame[kFrameLength];
-    char zone[32] = "";
+    char status[320] = "";
     for (;;) {
         if (settings.follow) {
             // Once a second: where the clock says this second begins.
@@ -115,16 +139,15 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
         // when a step lands on a minute without one.
         const std::int64_t frameStart = second - position + (position == 59 ? 60 : 0);
         if ((position == 59 || position == 0) && builtFor != frameStart) {
-            // The frame carries the minute that begins when it ends.
-            record = RecordForMinute(frameStart + 60, settings.zone);
-            DCF77(frame, record);
-            FormatZone(zone, sizeof zone, record, settings.zone, frameStart + 60);
+            BuildFrame(settings.station, settings.zone, frameStart, frame);
+            if (settings.verbose) FormatStatusLine(status, sizeof status, settings.station, settings.zone, frameStart, frame);
             builtFor = frameStart;
         }
         if (settings.follow) PauseUntil(second * kNanosecondsPerSecond - offset);
         if (position == 0) inFrame = true;
         if (inFrame)
-            KeySecond(position, frame, settings.follow, settings.verbose && position == 0, second, record, zone);
+            KeySecond(settings.station, frame, position, settings.follow,
+                      settings.verbose && position == 0 ? status : nullptr);
         ++second;
     }
 }

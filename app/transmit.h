@@ -5,12 +5,14 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "timecode/station.h"
 #include "timecode/zone.h"
 
 struct TransmitSettings {
     bool follow;   // take every second and minute from the UTC clock
     bool verbose;  // one status line per frame on standard output
-    Zone zone;     // the time the frames carry
+    Zone zone;        // the time DCF77's frames carry
+    Station station;  // the time code
 };
 
 // Reads the UTC clock and the monotonic instant of the reading: the middle

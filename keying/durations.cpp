@@ -88,6 +88,10 @@ static std::int32_t ToDuration(double whole) {
     return static_cast<std::int32_t>(whole);
 }
 
+std::int32_t ScaledDuration(std::int32_t nominal) {
+    return ToDuration(keying::round(ExtendedScaled(Fudge, nominal, 0)));
+}
+
 void DeriveDurations() {
     // The rests are taken from the rounded pulses so that every second of a
     // frame lasts exactly ms1000.

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "timecode/station.h"
 #include "timecode/timecode.h"
 
 extern LineHandle hCom;      // the open serial line, set by PinOpen
@@ -38,6 +39,25 @@ void OneMinute(const DcfTime& record);
 
 // Sets the five durations from `Fudge`.
 void DeriveDurations();
+
+// `nominal` milliseconds in pause units: scaled by `Fudge` and rounded as
+// the five durations are. An interval of a second lasts the difference of
+// the scaled offsets of its ends, so that every second lasts ms1000.
+std::int32_t ScaledDuration(std::int32_t nominal);
+
+// One second of the carrier: periods in order, each asserted (carrier
+// reduced) or negated (full), with its end in nominal ms after the
+// second's start; the last ends at 1000.
+struct SecondPattern {
+    int count;
+    bool asserted[16];
+    std::int16_t end[16];
+};
+SecondPattern PatternOf(Station station, std::uint8_t symbol, int position);
+
+// The station's pulse lengths and second in pause units, as the program
+// shows them; returns how many.
+int StationLengths(Station station, std::int32_t* lengths);
 
 // `factor` × `constant` / 100 − `minus`, evaluated with a 64-bit significand
 // and then rounded to double, whatever the compiler's long double is.

@@ -15,6 +15,7 @@ struct CommandLineCase {
     double factor;
     bool follow, verbose;
     Zone zone = ZONE_UTC;
+    Station station = STATION_DCF77;
 };
 
 TEST(Options, CommandLines) {
@@ -32,6 +33,10 @@ TEST(Options, CommandLines) {
         {{"-f", "1e-3"}, RUN, "", 2, "", 0.001, false, false},
         {{"--zone", "cet", "-vzlocal"}, RUN, "", 2, "", 100, false, true, ZONE_LOCAL},
         {{"-z", "cet"}, RUN, "", 2, "", 100, false, false, ZONE_CET},
+        {{"-s", "jjy", "--station=msf"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_MSF},
+        {{"-z", "utc", "-s", "dcf77"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_DCF77},
+        {{"-swwvb", "-z", "cet"}, BAD, "--zone applies to DCF77 only", 0, "", 0, false, false},
+        {{"-s", "DCF77"}, BAD, "unknown station 'DCF77' (dcf77, msf, wwvb or jjy)", 0, "", 0, false, false},
         {{"--zone=CET"}, BAD, "unknown zone 'CET' (utc, cet or local)", 0, "", 0, false, false},
         {{"-vh"}, SHOW_HELP, "", 2, "", 100, false, true},
         {{"--version", "--bogus"}, SHOW_VERSION, "", 2, "", 100, false, false},
@@ -79,5 +84,6 @@ TEST(Options, CommandLines) {
         EXPECT_EQ(options.follow, c.follow) << line;
         EXPECT_EQ(options.verbose, c.verbose) << line;
         EXPECT_EQ(options.zone, c.zone) << line;
+        EXPECT_EQ(options.station, c.station) << line;
     }
 }

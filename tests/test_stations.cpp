@@ -5,6 +5,7 @@
 #include <string>
 
 #include "timecode/civil.h"
+#include "keying/keying.h"
 #include "timecode/station.h"
 
 static std::int64_t At(int year, int month, int day, int hour, int minute) {
@@ -111,5 +112,45 @@ TEST(Stations, SummerTimeBits) {
         WWVB(frame, c.carried);
         EXPECT_EQ(frame[57], c.warning) << "WWVB " << c.what;
         EXPECT_EQ(frame[58], c.summer) << "WWVB " << c.what;
+    }
+}
+
+struct PatternCase {
+    const char* what;
+    Station station;
+    std::uint8_t symbol;
+    int position;
+    const char* periods;  // A asserted (carrier reduced), N negated, each with its end in ms
+};
+
+TEST(Stations, KeyingPatterns) {
+    const PatternCase cases[] = {
+        {"DCF77 0", STATION_DCF77, kShortPulse, 1, "A100 N1000"},
+        {"DCF77 minute mark", STATION_DCF77, kMinuteMark, 59, "N1000"},
+        {"MSF A0 B0", STATION_MSF, kShortPulse, 20, "A100 N1000"},
+        {"MSF A1 B0", STATION_MSF, kLongPulse, 20, "A200 N1000"},
+        {"MSF A1 B1", STATION_MSF, kMsfBoth, 54, "A300 N1000"},
+        {"MSF A0 B1: off, on, off", STATION_MSF, kMsfSplit, 9, "A100 N200 A300 N1000"},
+        {"MSF minute marker", STATION_MSF, kMinuteMark, 0, "A500 N1000"},
+        {"WWVB 0", STATION_WWVB, kShortPulse, 4, "A200 N1000"},
+        {"WWVB 1", STATION_WWVB, kLongPulse, 1, "A500 N1000"},
+        {"WWVB marker", STATION_WWVB, kMinuteMark, 9, "A800 N1000"},
+        // JJY starts each second at full carrier; the long one is a 0.
+        {"JJY 0", STATION_JJY, kShortPulse, 4, "N800 A1000"},
+        {"JJY 1", STATION_JJY, kLongPulse, 1, "N500 A1000"},
+        {"JJY marker", STATION_JJY, kMinuteMark, 0, "N200 A1000"},
+        // "JJY JJY" at 90 ms a unit: J's dot and two dashes, into second 41.
+        {"JJY Morse, second 40", STATION_JJY, kMorse, 40, "N90 A180 N450 A540 N810 A900 N1000"},
+        // J ends at 170; the next J begins 270 ms later (dot, then dashes).
+        {"JJY Morse, second 41", STATION_JJY, kMorse, 41, "N170 A440 N530 A620 N890 A980 N1000"},
+        // The last Y's dot ends 10 ms into second 48, its last dash at 730.
+        {"JJY Morse, second 48", STATION_JJY, kMorse, 48, "N10 A100 N370 A460 N730 A1000"},
+    };
+    for (const PatternCase& c : cases) {
+        const SecondPattern p = PatternOf(c.station, c.symbol, c.position);
+        std::string periods;
+        for (int i = 0; i < p.count; ++i)
+            periods += (i > 0 ? " " : "") + std::string(p.asserted[i] ? "A" : "N") + std::to_string(p.end[i]);
+        EXPECT_EQ(periods, c.periods) << c.what;
     }
 }

@@ -25,16 +25,16 @@ CarriedZone ZoneCarried(Station station, Zone zone, std::int64_t carried) {
     switch (station) {
     case STATION_MSF: {
         const std::int32_t offset = UkOffsetAt(carried);
-        return {offset, offset != 0 ? "BST" : "GMT"};
+        return {offset, offset != 0 ? "BST" : "GMT", offset != 0};
     }
-    case STATION_WWVB: return {0, "UTC"};
-    case STATION_JJY: return {9 * 3600, "JST"};
+    case STATION_WWVB: return {0, "UTC", false};
+    case STATION_JJY: return {9 * 3600, "JST", false};
     case STATION_DCF77: break;
     }
     const ZoneState state = ZoneAt(zone, carried);
-    if (zone == ZONE_UTC) return {0, "UTC"};
-    if (zone == ZONE_CET) return {state.offset, state.summer ? "CEST" : "CET"};
-    return {state.offset, state.summer ? "local summer time" : "local time"};
+    if (zone == ZONE_UTC) return {0, "UTC", false};
+    if (zone == ZONE_CET) return {state.offset, state.summer ? "CEST" : "CET", state.summer};
+    return {state.offset, nullptr, state.summer};
 }
 
 std::int32_t UkOffsetAt(std::int64_t utc) {

@@ -31,7 +31,8 @@ void BuildFrame(Station station, Zone zone, std::int64_t frameStart, std::uint8_
 // and the zone's name.
 struct CarriedZone {
     std::int32_t offset;
-    const char* name;
+    const char* name;  // null for the local zone, which has none of ours
+    bool summer;
 };
 CarriedZone ZoneCarried(Station station, Zone zone, std::int64_t carried);
 
