@@ -93,24 +93,44 @@ TEST(Zone, CetMinutesAcrossChanges) {
     EXPECT_EQ(utc.ZoneBits + utc.SummerTimeAnnounce, 0);
 }
 
-// Sets the C library's local zone for the test's duration.
+// Sets the C library's local zone for the test's duration. Windows' C
+// library knows no zone names, only fixed offsets ("JST-9"); without TZ it
+// takes the system's zone.
 struct LocalZone : ::testing::Test {
     void Use(const char* zone) {
 #ifdef _WIN32
-        (void)zone;
-        GTEST_SKIP() << "the C library on Windows knows no zone names; its system zone is used as it is";
+        if (std::strchr(zone, '/') != nullptr) GTEST_SKIP() << "no zone names on Windows";
+        _putenv_s("TZ", zone);
+        _tzset();
 #else
         setenv("TZ", zone, 1);
         tzset();
 #endif
     }
     void TearDown() override {
-#ifndef _WIN32
+#ifdef _WIN32
+        _putenv_s("TZ", "");
+        _tzset();
+#else
         unsetenv("TZ");
         tzset();
 #endif
     }
 };
+
+TEST_F(LocalZone, FixedOffsetEastOfUtc) {
+    // Japan: nine hours east, no summer time, so standard time and nothing
+    // announced; the date changes at 15:00 UTC.
+    Use("JST-9");
+    if (IsSkipped()) return;
+    const DcfTime before = RecordForMinute(At(2024, 2, 28, 14, 59), ZONE_LOCAL);
+    const DcfTime after = RecordForMinute(At(2024, 2, 28, 15, 0), ZONE_LOCAL);
+    EXPECT_EQ(before.Day * 10000 + before.Hour * 100 + before.Minute, 282359);
+    EXPECT_EQ(after.Month * 10000 + after.Day * 100 + after.Hour, 22900);
+    EXPECT_EQ(after.WeekDay, 4);
+    EXPECT_EQ(before.ZoneBits * 10 + before.SummerTimeAnnounce, 20);
+    EXPECT_EQ(after.ZoneBits * 10 + after.SummerTimeAnnounce, 20);
+}
 
 TEST_F(LocalZone, BerlinSendsWhatCetSends) {
     Use("Europe/Berlin");
