@@ -16,8 +16,9 @@ struct TransmitSettings {
 };
 
 // Reads the UTC clock and the monotonic instant of the reading: the middle
-// of two monotonic readings around it, which cancels their cost.
-UtcReading ReadUtcClockAt(std::int64_t* instant);
+// of two monotonic readings around it, which cancels their cost; `spread`,
+// when given, receives how far apart those two lie.
+UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* spread = nullptr);
 
 // Keys frames for ever from the UTC minute that began `minute` seconds
 // after 1970, whose start the monotonic clock saw at `minuteStart`; the

@@ -7,8 +7,9 @@
 // The cases: the deadline pause and a plain relative pause, each with
 // instant line changes and with 1 ms ones, as a slow USB adapter takes;
 // then --follow on a UTC clock left alone, stepped by +7.3 s halfway and
-// running 100 ppm fast. Naming cases (deadline, relative, follow) runs
-// only those whose name begins so. The last column shows how far the UTC
+// running 100 ppm fast; then DCF77 in Central European Time, and MSF, WWVB
+// and JJY with --follow. Naming cases (deadline, relative, follow, zone,
+// station) runs only those whose name begins so. The last column shows how far the UTC
 // clock moved against the monotonic one during a run.
 #include <algorithm>
 #include <cmath>
@@ -29,6 +30,14 @@ struct Stats {
     double cpuPercent = 0;
     double utcMovedMs = 0;  // how far the UTC clock moved against the monotonic one
     int pulsesCut = 0;      // pulses of frames cut short by a step of the clock
+    bool widths = true;     // the width columns apply (DCF77)
+};
+
+// How onsets are found and what they are measured against.
+enum Analysis {
+    GRID,   // DCF77's raises, against whole frames counted from the first
+    CLOCK,  // DCF77's raises, against the nearest second of the UTC clock
+    CODE,   // any code: the first change of DTR in each second, likewise
 };
 
 static void Summarise(std::vector<double> values, double* out) {
@@ -54,15 +63,15 @@ static double Slope(const std::vector<double>& x, const std::vector<double>& y) 
     return d == 0 ? 0 : (n * sxy - sx * sy) / d;
 }
 
-// With `onClock`, each onset is measured against the nearest second of the
-// UTC clock of its time, and the frame that a step of that clock cut short
-// is left out; otherwise against the grid of whole frames from the first.
-static bool Analyse(const std::string& log, int minutes, bool onClock, Stats* stats) {
+// Measured on the clock (CLOCK, CODE), the frame that a step of that clock
+// cut short is left out.
+static bool Analyse(const std::string& log, int minutes, Analysis analysis, Stats* stats) {
+    const bool onClock = analysis != GRID;
     std::ifstream in(log);
     std::string word;
     long long cpu = 0;
     if (!(in >> word >> cpu) || word != "cpu") return false;
-    std::vector<long long> raises, lowers;
+    std::vector<long long> raises, lowers, firsts;
     long long utc = 0, monotonic = 0;
     int change = 0;
     double firstOffset = 0, widestOffset = 0, lastOffset = 0;
@@ -92,6 +101,16 @@ static bool Analyse(const std::string& log, int minutes, bool onClock, Stats* st
         }
         if (change == 5) raises.push_back(utc);
         if (change == 6) lowers.push_back(utc);
+        // Every second's pattern starts with a line change at its onset.
+        const long long second = std::llround(utc / kSecond);
+        if ((change == 5 || change == 6) && std::llabs(utc - second * 1'000'000'000LL) < 50'000'000 &&
+            (firsts.empty() || std::llround(firsts.back() / kSecond) != second))
+            firsts.push_back(utc);
+    }
+    if (analysis == CODE) {
+        raises = firsts;
+        lowers.clear();
+        stats->widths = false;
     }
     if (raises.size() < 2) return false;
     // Pulse k is second k % 59 of frame k / 59, which starts on the UTC
@@ -135,14 +154,19 @@ int main(int argc, char** argv) {
         int latencyUs;
         const char* start;  // the program's command line, or its dialogue answered
         const char* clock;  // how its UTC clock is changed
+        Analysis analysis;
     } runs[] = {
-        {"deadline", DEADLINE_PROGRAM, 0, "", ""},
-        {"deadline", DEADLINE_PROGRAM, 1000, "", ""},
-        {"relative", RELATIVE_PROGRAM, 0, "", ""},
-        {"relative", RELATIVE_PROGRAM, 1000, "", ""},
-        {"follow", SKEWED_PROGRAM, 0, "--follow", ""},
-        {"follow, UTC stepped +7.3 s", SKEWED_PROGRAM, 0, "--follow", "DCF_BENCH_UTC_STEP_MS=7300 "},
-        {"follow, UTC 100 ppm fast", SKEWED_PROGRAM, 0, "--follow", "DCF_BENCH_UTC_PPM=100 "},
+        {"deadline", DEADLINE_PROGRAM, 0, "", "", GRID},
+        {"deadline", DEADLINE_PROGRAM, 1000, "", "", GRID},
+        {"relative", RELATIVE_PROGRAM, 0, "", "", GRID},
+        {"relative", RELATIVE_PROGRAM, 1000, "", "", GRID},
+        {"follow", SKEWED_PROGRAM, 0, "--follow", "", CLOCK},
+        {"follow, UTC stepped +7.3 s", SKEWED_PROGRAM, 0, "--follow", "DCF_BENCH_UTC_STEP_MS=7300 ", CLOCK},
+        {"follow, UTC 100 ppm fast", SKEWED_PROGRAM, 0, "--follow", "DCF_BENCH_UTC_PPM=100 ", CLOCK},
+        {"zone cet", DEADLINE_PROGRAM, 0, "--zone cet", "", GRID},
+        {"station msf, follow", SKEWED_PROGRAM, 0, "--station msf --follow", "", CODE},
+        {"station wwvb, follow", SKEWED_PROGRAM, 0, "--station wwvb --follow", "", CODE},
+        {"station jjy, follow", SKEWED_PROGRAM, 0, "--station jjy --follow", "", CODE},
     };
     std::printf("%d minutes per run, factor 100; errors in us against the UTC second (median / 99th "
                 "percentile / maximum of the absolute error)\n\n",
@@ -165,14 +189,16 @@ int main(int argc, char** argv) {
                                     start + " >/dev/null";
         Stats s;
         if (std::system(("bash -c \"" + command + "\"").c_str()) != 0 ||
-            !Analyse(log, minutes, *run.start != '\0', &s)) {
+            !Analyse(log, minutes, run.analysis, &s)) {
             std::fprintf(stderr, "run failed: %s\n", command.c_str());
             return 1;
         }
-        std::printf("| %s | %d ms | %+.0f | %.0f / %.0f / %.0f | %.0f / %.0f / %.0f | %.0f / %.0f / %.0f | %+.3f | "
-                    "%.3f | %+.3f | %d |\n",
-                    run.name, run.latencyUs / 1000, s.firstOnsetUs, s.onset[0], s.onset[1], s.onset[2],
-                    s.width100[0], s.width100[1], s.width100[2], s.width200[0], s.width200[1], s.width200[2],
+        char widths[96] = "- | -";
+        if (s.widths)
+            std::snprintf(widths, sizeof widths, "%.0f / %.0f / %.0f | %.0f / %.0f / %.0f", s.width100[0],
+                          s.width100[1], s.width100[2], s.width200[0], s.width200[1], s.width200[2]);
+        std::printf("| %s | %d ms | %+.0f | %.0f / %.0f / %.0f | %s | %+.3f | %.3f | %+.3f | %d |\n", run.name,
+                    run.latencyUs / 1000, s.firstOnsetUs, s.onset[0], s.onset[1], s.onset[2], widths,
                     s.driftMsPerHour, s.cpuPercent, s.utcMovedMs, s.pulsesCut);
         std::fflush(stdout);
     }
