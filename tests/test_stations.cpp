@@ -73,45 +73,42 @@ TEST(Stations, FramesOfTheDescriptions) {
 
 struct BitsCase {
     const char* what;
+    Station station;
     std::int64_t carried;
     int warning, summer;  // MSF 53B and 58B; WWVB 57 and 58
 };
 
 TEST(Stations, SummerTimeBits) {
-    const BitsCase msf[] = {
-        // The recorded spring change of 2020 and the autumn change of 2024.
-        {"23:59 GMT", At(2020, 3, 28, 23, 59), 0, 0},
-        {"00:00 GMT", At(2020, 3, 29, 0, 0), 1, 0},
-        {"00:59 GMT", At(2020, 3, 29, 0, 59), 1, 0},
-        {"02:00 BST", At(2020, 3, 29, 1, 0), 1, 1},
-        {"02:01 BST", At(2020, 3, 29, 1, 1), 0, 1},
-        {"00:59 BST", At(2024, 10, 26, 23, 59), 0, 1},
-        {"01:00 BST", At(2024, 10, 27, 0, 0), 1, 1},
-        {"01:59 BST", At(2024, 10, 27, 0, 59), 1, 1},
-        {"01:00 GMT", At(2024, 10, 27, 1, 0), 1, 0},
-        {"01:01 GMT", At(2024, 10, 27, 1, 1), 0, 0},
+    const BitsCase cases[] = {
+        // MSF: the recorded spring change of 2020 and the autumn change of 2024.
+        {"23:59 GMT", STATION_MSF, At(2020, 3, 28, 23, 59), 0, 0},
+        {"00:00 GMT", STATION_MSF, At(2020, 3, 29, 0, 0), 1, 0},
+        {"00:59 GMT", STATION_MSF, At(2020, 3, 29, 0, 59), 1, 0},
+        {"02:00 BST", STATION_MSF, At(2020, 3, 29, 1, 0), 1, 1},
+        {"02:01 BST", STATION_MSF, At(2020, 3, 29, 1, 1), 0, 1},
+        {"00:59 BST", STATION_MSF, At(2024, 10, 26, 23, 59), 0, 1},
+        {"01:00 BST", STATION_MSF, At(2024, 10, 27, 0, 0), 1, 1},
+        {"01:59 BST", STATION_MSF, At(2024, 10, 27, 0, 59), 1, 1},
+        {"01:00 GMT", STATION_MSF, At(2024, 10, 27, 1, 0), 1, 0},
+        {"01:01 GMT", STATION_MSF, At(2024, 10, 27, 1, 1), 0, 0},
+        // WWVB 57: daylight time at the end of the UTC day, 58: at its start.
+        {"standard time", STATION_WWVB, At(2022, 3, 12, 23, 59), 0, 0},
+        {"the day it starts, from 00:00 UTC", STATION_WWVB, At(2022, 3, 13, 0, 0), 1, 0},
+        {"the day it starts, all day", STATION_WWVB, At(2022, 3, 13, 23, 59), 1, 0},
+        {"daylight time", STATION_WWVB, At(2022, 3, 14, 0, 0), 1, 1},
+        {"the day it ends", STATION_WWVB, At(2021, 11, 7, 0, 0), 0, 1},
+        {"standard again", STATION_WWVB, At(2021, 11, 8, 0, 0), 0, 0},
+        {"the day it ends in 2022", STATION_WWVB, At(2022, 11, 6, 12, 0), 0, 1},
     };
-    for (const BitsCase& c : msf) {
+    for (const BitsCase& c : cases) {
         std::uint8_t frame[60];
-        MSF(frame, c.carried);
-        EXPECT_EQ(frame[53] == kMsfBoth, c.warning == 1) << "MSF " << c.what;
-        EXPECT_EQ(frame[58] == kMsfBoth, c.summer == 1) << "MSF " << c.what;
-    }
-    const BitsCase wwvb[] = {
-        // 57: daylight time at the end of the UTC day, 58: at its start.
-        {"standard time", At(2022, 3, 12, 23, 59), 0, 0},
-        {"the day it starts, from 00:00 UTC", At(2022, 3, 13, 0, 0), 1, 0},
-        {"the day it starts, all day", At(2022, 3, 13, 23, 59), 1, 0},
-        {"daylight time", At(2022, 3, 14, 0, 0), 1, 1},
-        {"the day it ends", At(2021, 11, 7, 0, 0), 0, 1},
-        {"standard again", At(2021, 11, 8, 0, 0), 0, 0},
-        {"the day it ends in 2022", At(2022, 11, 6, 12, 0), 0, 1},
-    };
-    for (const BitsCase& c : wwvb) {
-        std::uint8_t frame[60];
-        WWVB(frame, c.carried);
-        EXPECT_EQ(frame[57], c.warning) << "WWVB " << c.what;
-        EXPECT_EQ(frame[58], c.summer) << "WWVB " << c.what;
+        const bool msf = c.station == STATION_MSF;
+        if (msf) MSF(frame, c.carried);
+        else WWVB(frame, c.carried);
+        // MSF's B bits ride on A bits of 1; WWVB's bits are plain.
+        const std::uint8_t set = msf ? kMsfBoth : kLongPulse;
+        EXPECT_EQ(frame[msf ? 53 : 57] == set, c.warning == 1) << c.what;
+        EXPECT_EQ(frame[58] == set, c.summer == 1) << c.what;
     }
 }
 

@@ -51,6 +51,19 @@ struct MinuteCase {
     int announce, zoneBits;
 };
 
+template <std::size_t N>
+static void ExpectMinutes(const MinuteCase (&cases)[N], Zone zone) {
+    for (const MinuteCase& c : cases) {
+        const DcfTime r = RecordForMinute(c.utc, zone);
+        EXPECT_EQ(r.Year * 10000 + r.Month * 100 + r.Day, c.year * 10000 + c.month * 100 + c.day) << c.what;
+        EXPECT_EQ(r.WeekDay, c.weekDay) << c.what;
+        EXPECT_EQ(r.Hour * 100 + r.Minute, c.hour * 100 + c.minute) << c.what;
+        EXPECT_EQ(r.SummerTimeAnnounce, c.announce) << c.what;
+        EXPECT_EQ(r.ZoneBits, c.zoneBits) << c.what;
+        EXPECT_EQ(r.LeapSecondAnnounce, 0) << c.what;
+    }
+}
+
 TEST(Zone, CetMinutesAcrossChanges) {
     const MinuteCase cases[] = {
         // Spring 2010: 01:00 UTC on 28 March, 01:59 CET is followed by 03:00 CEST.
@@ -75,18 +88,7 @@ TEST(Zone, CetMinutesAcrossChanges) {
         {"Thursday 23:59 CET", At(2009, 12, 31, 22, 59), 9, 12, 31, 4, 23, 59, 0, 2},
         {"Friday 00:00 CET", At(2009, 12, 31, 23, 0), 10, 1, 1, 5, 0, 0, 0, 2},
     };
-    for (const MinuteCase& c : cases) {
-        const DcfTime r = RecordForMinute(c.utc, ZONE_CET);
-        EXPECT_EQ(r.Year, c.year) << c.what;
-        EXPECT_EQ(r.Month, c.month) << c.what;
-        EXPECT_EQ(r.Day, c.day) << c.what;
-        EXPECT_EQ(r.WeekDay, c.weekDay) << c.what;
-        EXPECT_EQ(r.Hour, c.hour) << c.what;
-        EXPECT_EQ(r.Minute, c.minute) << c.what;
-        EXPECT_EQ(r.SummerTimeAnnounce, c.announce) << c.what;
-        EXPECT_EQ(r.ZoneBits, c.zoneBits) << c.what;
-        EXPECT_EQ(r.LeapSecondAnnounce, 0) << c.what;
-    }
+    ExpectMinutes(cases, ZONE_CET);
     // UTC: no zone bits, nothing announced, even at a change.
     const DcfTime utc = RecordForMinute(At(2010, 3, 28, 1, 0), ZONE_UTC);
     EXPECT_EQ(utc.Hour * 100 + utc.Minute, 100);
@@ -157,12 +159,5 @@ TEST_F(LocalZone, NewYorkWestOfUtc) {
         {"Sunday 00:00 EST", At(2027, 3, 14, 5, 0), 27, 3, 14, 7, 0, 0, 0, 2},
         {"New Year's Eve 19:00 EST", At(2028, 1, 1, 0, 0), 27, 12, 31, 5, 19, 0, 0, 2},
     };
-    for (const MinuteCase& c : cases) {
-        const DcfTime r = RecordForMinute(c.utc, ZONE_LOCAL);
-        EXPECT_EQ(r.Year * 10000 + r.Month * 100 + r.Day, c.year * 10000 + c.month * 100 + c.day) << c.what;
-        EXPECT_EQ(r.WeekDay, c.weekDay) << c.what;
-        EXPECT_EQ(r.Hour * 100 + r.Minute, c.hour * 100 + c.minute) << c.what;
-        EXPECT_EQ(r.SummerTimeAnnounce, c.announce) << c.what;
-        EXPECT_EQ(r.ZoneBits, c.zoneBits) << c.what;
-    }
+    ExpectMinutes(cases, ZONE_LOCAL);
 }
