@@ -77,6 +77,7 @@ static bool Analyse(const std::string& log, int minutes, Analysis analysis, Stat
     double firstOffset = 0, widestOffset = 0, lastOffset = 0;
     bool cut = false;  // inside a frame cut short by a step
     long long lastRaise = 0;
+    int lastChange = 0;  // of DTR
     while (in >> utc >> monotonic >> change) {
         // A clock that is slewed or stepped during the run shows here.
         const double offset = static_cast<double>(utc - monotonic);
@@ -86,7 +87,7 @@ static bool Analyse(const std::string& log, int minutes, Analysis analysis, Stat
         if (stepped) {
             cut = true;
             // A pulse that the step fell into is left out too.
-            if (raises.size() > lowers.size()) {
+            if (lastChange == 5 && !raises.empty()) {
                 raises.pop_back();
                 ++stats->pulsesCut;
             }
@@ -95,6 +96,7 @@ static bool Analyse(const std::string& log, int minutes, Analysis analysis, Stat
         // The next frame starts after the gap of at least one missing second.
         if (cut && !stepped && change == 5 && utc - lastRaise > 1.5 * kSecond) cut = false;
         if (change == 5) lastRaise = utc;
+        if (change == 5 || change == 6) lastChange = change;
         if (cut) {
             stats->pulsesCut += change == 5;
             continue;
