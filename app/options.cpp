@@ -33,30 +33,30 @@ constexpr std::size_t kMaxDevicePath = 4000;
 
 enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION };
 
-struct OptionSpec {
+struct OptionDefinition {
     OptionName name;
     char shortName;  // 0: none
     const char* longName;
     bool takesValue;
 };
 
-static const OptionSpec kOptions[] = {
+static const OptionDefinition kOptions[] = {
     {PORT, 'p', "port", true},         {DEVICE, 'd', "device", true},    {FACTOR, 'f', "factor", true},
     {FOLLOW, 0, "follow", false},      {ZONE, 'z', "zone", true},        {STATION, 's', "station", true},
     {VERBOSE, 'v', "verbose", false},  {HELP, 'h', "help", false},       {VERSION, 'V', "version", false},
 };
 
-static const OptionSpec* ByShortName(char c) {
-    for (const OptionSpec& o : kOptions)
+static const OptionDefinition* ByShortName(char c) {
+    for (const OptionDefinition& o : kOptions)
         if (o.shortName != 0 && o.shortName == c) return &o;
     return nullptr;
 }
 
 // An exact long name, or the only one that `given` begins.
-static const OptionSpec* ByLongName(const std::string& given, bool* ambiguous) {
-    const OptionSpec* found = nullptr;
+static const OptionDefinition* ByLongName(const std::string& given, bool* ambiguous) {
+    const OptionDefinition* found = nullptr;
     int matches = 0;
-    for (const OptionSpec& o : kOptions) {
+    for (const OptionDefinition& o : kOptions) {
         if (given == o.longName) return &o;
         if (std::strncmp(o.longName, given.c_str(), given.size()) == 0) {
             found = &o;
@@ -95,7 +95,7 @@ struct Given {
 };
 
 // Applies one option; false with `problem` set when its value is refused.
-static bool Apply(const OptionSpec& o, const char* value, Options* options, std::string* problem, Given* given) {
+static bool Apply(const OptionDefinition& o, const char* value, Options* options, std::string* problem, Given* given) {
     switch (o.name) {
     case PORT:
         given->port = true;
@@ -153,7 +153,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
             const std::size_t equals = arg.find('=');
             const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
             bool ambiguous = false;
-            const OptionSpec* o = ByLongName(name, &ambiguous);
+            const OptionDefinition* o = ByLongName(name, &ambiguous);
             if (o == nullptr)
                 return Refuse(problem, (ambiguous ? "ambiguous option '--" : "unknown option '--") + name + "'");
             const std::string full = std::string("--") + o->longName;
@@ -171,7 +171,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
             continue;
         }
         for (std::size_t k = 1; k < arg.size(); ++k) {
-            const OptionSpec* o = ByShortName(arg[k]);
+            const OptionDefinition* o = ByShortName(arg[k]);
             if (o == nullptr) return Refuse(problem, std::string("unknown option '-") + arg[k] + "'");
             const char* value = nullptr;
             if (o->takesValue) {
