@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "keying/keying.h"
 #include "timecode/civil.h"
@@ -15,6 +16,8 @@ constexpr std::int64_t kStepNanoseconds = 20'000'000;
 // An onset that could not be keyed until this long after it was due (the
 // process was held up) gives up its frame rather than key it late.
 constexpr std::int64_t kLateNanoseconds = 20'000'000;
+// Room for a status line; the longest, MSF's, takes under 200 characters.
+constexpr std::size_t kStatusLineSize = 320;
 
 UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* spread) {
     const std::int64_t before = MonotonicNanoseconds();
@@ -98,29 +101,50 @@ static void FormatStatusLine(char* line, std::size_t size, Station station, Zone
                   local.tm_mday, local.tm_hour, local.tm_min, zoneName, symbols);
 }
 
-// Keys one second of the frame: each period of its pattern begins with its
-// line change and lasts until the next, scaled as the durations are; the
-// last, when following the clock, until the clock's next second. As with
-// the five durations, a period that scales to nothing changes nothing. A
-// status line is written as the first period begins: the pause after it
-// counts from that change, so writing takes nothing from the timing.
-static void KeySecond(Station station, const std::uint8_t* frame, int position, bool follow, const char* status) {
-    const SecondPattern pattern = PatternOf(station, frame[position], position);
-    std::int32_t start = 0;  // of the period, in pause units
-    for (int i = 0; i < pattern.count; ++i) {
-        const std::int32_t end = ScaledDuration(pattern.end[i]);
-        const std::int32_t length = end - start;
-        start = end;
-        if (length == 0) continue;
-        if (pattern.asserted[i]) PinPlus12();
+// Keying one second of the frame: each period of its pattern begins with
+// its line change and lasts until the next, scaled as the durations are;
+// the last, when following the clock, until the clock's next second. As
+// with the five durations, a period that scales to nothing changes nothing.
+// Between the onset's change and its pause the caller may do some work:
+// the pause counts from the change, so the work takes nothing from it.
+struct SecondInProgress {
+    SecondPattern pattern;
+    int period;          // the period begun last
+    std::int32_t start;  // where it begins in the second, pause units
+    std::int32_t end;
+};
+
+static void BeginPeriod(SecondInProgress& s) {
+    for (; s.period < s.pattern.count; ++s.period) {
+        s.start = s.end;
+        s.end = ScaledDuration(s.pattern.end[s.period]);
+        if (s.end == s.start) continue;
+        if (s.pattern.asserted[s.period]) PinPlus12();
         else PinMinus12();
-        if (status != nullptr) {
-            std::fputs(status, stdout);
-            std::fflush(stdout);
-            status = nullptr;
-        }
-        if (!follow || i + 1 < pattern.count) PauseMs(length);
+        return;
     }
+}
+
+static SecondInProgress BeginSecond(Station station, const std::uint8_t* frame, int position) {
+    SecondInProgress s{PatternOf(station, frame[position], position), 0, 0, 0};
+    BeginPeriod(s);
+    return s;
+}
+
+static void EndSecond(SecondInProgress& s, bool follow) {
+    while (s.period < s.pattern.count) {
+        if (!follow || s.period + 1 < s.pattern.count) PauseMs(s.end - s.start);
+        ++s.period;
+        BeginPeriod(s);
+    }
+}
+
+// Builds the frame keyed from UTC minute `frameStart`, and its status line.
+static void Build(const TransmitSettings& settings, std::int64_t frameStart, std::uint8_t* frame, char* status,
+                  std::int64_t* builtFor) {
+    BuildFrame(settings.station, settings.zone, frameStart, frame);
+    if (settings.verbose) FormatStatusLine(status, kStatusLineSize, settings.station, settings.zone, frameStart, frame);
+    *builtFor = frameStart;
 }
 
 void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings) {
@@ -128,9 +152,9 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
     // The UTC clock minus the monotonic one, as last read.
     std::int64_t offset = minute * kNanosecondsPerSecond - minuteStart;
     bool inFrame = false;  // the frame's seconds from 0 on have all been keyed
-    std::int64_t builtFor = minute - 60;  // the UTC minute whose frame is built
-    std::uint8_t frame[kFrameLength];
-    char status[320] = "";
+    std::int64_t builtFor = minute - 60;  // the UTC minute whose frame `next` holds
+    std::uint8_t frame[kFrameLength], next[kFrameLength];
+    char status[kStatusLineSize] = "";  // the status line of `next`
     for (;;) {
         if (settings.follow) {
             // Once a second: where the clock says this second begins.
@@ -149,20 +173,23 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
             offset = fresh;
         }
         const int position = static_cast<int>(FloorMod(second, 60));
-        // The next frame is built in the minute mark's second, whose lack
-        // of a pulse leaves time for it (a local zone may read files), or
-        // when a step lands on a minute without one.
-        const std::int64_t frameStart = second - position + (position == 59 ? 60 : 0);
-        if ((position == 59 || position == 0) && builtFor != frameStart) {
-            BuildFrame(settings.station, settings.zone, frameStart, frame);
-            if (settings.verbose) FormatStatusLine(status, sizeof status, settings.station, settings.zone, frameStart, frame);
-            builtFor = frameStart;
-        }
+        // Each frame is built during the second before it (below); only the
+        // first, and one after a step, before its own onset.
+        if (position == 0 && builtFor != second) Build(settings, second, next, status, &builtFor);
         if (settings.follow) PauseUntil(second * kNanosecondsPerSecond - offset);
-        if (position == 0) inFrame = true;
-        if (inFrame)
-            KeySecond(settings.station, frame, position, settings.follow,
-                      settings.verbose && position == 0 ? status : nullptr);
+        if (position == 0) {
+            std::memcpy(frame, next, sizeof frame);
+            inFrame = true;
+        }
+        SecondInProgress keyed{};
+        if (inFrame) keyed = BeginSecond(settings.station, frame, position);
+        if (inFrame && position == 0 && settings.verbose) {
+            std::fputs(status, stdout);
+            std::fflush(stdout);
+        }
+        // A local zone may read files: while the onset's period runs.
+        if (position == 59) Build(settings, second + 1, next, status, &builtFor);
+        if (inFrame) EndSecond(keyed, settings.follow);
         ++second;
     }
 }
