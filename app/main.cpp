@@ -110,9 +110,8 @@ int main(int argc, char** argv) {
     Say("\nProgram will wait until next 00 second rollover.\n");
     PinOpen();
     PrepareTimers();
-    // The C library reads the local zone's rules on first use: not between
-    // the minute's start and its first pulse.
-    if (!dialogue) RecordForMinute(ReadUtcClock().seconds, options.zone);
+    const TransmitSettings transmit{options.follow, options.verbose, options.zone, options.station};
+    if (!dialogue) PrepareTransmit(transmit, ReadUtcClock().seconds);
 
     std::int64_t minute = 0;
     const std::int64_t minuteStart = WaitForMinute(&minute);
@@ -123,7 +122,7 @@ int main(int argc, char** argv) {
     // The first frame's pauses count from the minute boundary itself, so
     // nothing done since then shifts the pulses.
     AnchorPauses(minuteStart);
-    if (!dialogue) Transmit(minute, minuteStart, {options.follow, options.verbose, options.zone, options.station});
+    if (!dialogue) Transmit(minute, minuteStart, transmit);
 
     // The frame keyed now carries the minute that begins when it ends.
     DcfTime record{};

@@ -1,5 +1,6 @@
 #include "transmit.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,23 @@ constexpr std::int64_t kStepNanoseconds = 20'000'000;
 constexpr std::int64_t kLateNanoseconds = 20'000'000;
 // Room for a status line; the longest, MSF's, takes under 200 characters.
 constexpr std::size_t kStatusLineSize = 320;
+
+// The scaled offset of every 10 nominal ms of a second, on which the
+// periods of every code end (JJY's Morse unit is 90 ms); worked out before
+// the start so that no onset waits for the arithmetic.
+static std::int32_t scaledEnds[101];
+
+static std::int32_t ScaledEnd(int nominal) {
+    assert(nominal >= 0 && nominal <= 1000 && nominal % 10 == 0);
+    return scaledEnds[nominal / 10];
+}
+
+void PrepareTransmit(const TransmitSettings& settings, std::int64_t now) {
+    for (int i = 0; i <= 100; ++i) scaledEnds[i] = ScaledDuration(i * 10);
+    // The C library reads the local zone's rules on first use.
+    std::uint8_t frame[kFrameLength];
+    BuildFrame(settings.station, settings.zone, now, frame);
+}
 
 UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* spread) {
     const std::int64_t before = MonotonicNanoseconds();
@@ -117,7 +135,7 @@ struct SecondInProgress {
 static void BeginPeriod(SecondInProgress& s) {
     for (; s.period < s.pattern.count; ++s.period) {
         s.start = s.end;
-        s.end = ScaledDuration(s.pattern.end[s.period]);
+        s.end = ScaledEnd(s.pattern.end[s.period]);
         if (s.end == s.start) continue;
         if (s.pattern.asserted[s.period]) PinPlus12();
         else PinMinus12();

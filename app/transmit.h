@@ -20,6 +20,11 @@ struct TransmitSettings {
 // when given, receives how far apart those two lie.
 UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* spread = nullptr);
 
+// Gets ready to transmit, before the wait for the minute: scales the
+// pulse lengths and loads what the zone needs; `now` is any recent UTC
+// second.
+void PrepareTransmit(const TransmitSettings& settings, std::int64_t now);
+
 // Keys frames for ever from the UTC minute that began `minute` seconds
 // after 1970, whose start the monotonic clock saw at `minuteStart`; the
 // pauses are already anchored there.

@@ -150,4 +150,13 @@ TEST(Stations, KeyingPatterns) {
             periods += (i > 0 ? " " : "") + std::string(p.asserted[i] ? "A" : "N") + std::to_string(p.end[i]);
         EXPECT_EQ(periods, c.periods) << c.what;
     }
+    // Every second of every code fills the second, and its periods end on
+    // whole 10 ms, where the transmitter keeps their scaled lengths.
+    for (Station station : {STATION_DCF77, STATION_MSF, STATION_WWVB, STATION_JJY})
+        for (std::uint8_t symbol = 0; symbol <= kMorse; ++symbol)
+            for (int position = 40; position <= 48; ++position) {
+                const SecondPattern p = PatternOf(station, symbol, position);
+                ASSERT_EQ(p.end[p.count - 1], 1000) << station << " " << int(symbol) << " " << position;
+                for (int i = 0; i < p.count; ++i) ASSERT_EQ(p.end[i] % 10, 0) << station << " " << position;
+            }
 }
