@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     RaisePriority();
     std::printf("Timing %d s of dcf77tx pauses against the UTC clock.\n", seconds);
     const double ratio = MeasurePauseRatio(seconds, stdout);
+    ReleaseTimers();
     // A ratio this far from 1 means the clock was set during the run.
     if (!(ratio > 0.5 && ratio < 2)) {
         std::printf("\nThe UTC clock changed during the measurement; run quaver again.\n");

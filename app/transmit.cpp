@@ -37,29 +37,6 @@ void PrepareTransmit(const TransmitSettings& settings, std::int64_t now) {
     BuildFrame(settings.station, settings.zone, now, frame);
 }
 
-UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* spread) {
-    const std::int64_t before = MonotonicNanoseconds();
-    const UtcReading reading = ReadUtcClock();
-    const std::int64_t after = MonotonicNanoseconds();
-    *instant = before + (after - before) / 2;
-    if (spread != nullptr) *spread = after - before;
-    return reading;
-}
-
-// Reads the UTC clock for following it. A reading whose bracketing
-// monotonic reads lie far apart (the process was preempted in between) is
-// taken again, so that it cannot pass for a step of the clock.
-static UtcReading ReadUtcClockForFollowing(std::int64_t* instant) {
-    constexpr std::int64_t kTightNanoseconds = 100'000;
-    UtcReading reading{};
-    std::int64_t spread = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        reading = ReadUtcClockAt(instant, &spread);
-        if (spread < kTightNanoseconds) break;
-    }
-    return reading;
-}
-
 static const char* const kStationNames[] = {"DCF77", "MSF", "WWVB", "JJY"};
 
 // The frame's symbols as text: DCF77's 59 bits grouped by field; for the
@@ -177,7 +154,7 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
         if (settings.follow) {
             // Once a second: where the clock says this second begins.
             std::int64_t now = 0;
-            const UtcReading reading = ReadUtcClockForFollowing(&now);
+            const UtcReading reading = ReadUtcClockAt(&now);
             const std::int64_t utc = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds;
             const std::int64_t fresh = utc - now;
             const std::int64_t onset = second * kNanosecondsPerSecond - fresh;

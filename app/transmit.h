@@ -15,11 +15,6 @@ struct TransmitSettings {
     Station station;  // the time code
 };
 
-// Reads the UTC clock and the monotonic instant of the reading: the middle
-// of two monotonic readings around it, which cancels their cost; `spread`,
-// when given, receives how far apart those two lie.
-UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* spread = nullptr);
-
 // Gets ready to transmit, before the wait for the minute: scales the
 // pulse lengths and loads what the zone needs; `now` is any recent UTC
 // second.

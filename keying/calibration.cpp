@@ -15,8 +15,11 @@ static std::int64_t UtcNanoseconds() {
 }
 
 double MeasurePauseRatio(int seconds, std::FILE* progress) {
-    AnchorPauses(MonotonicNanoseconds());
-    const std::int64_t start = UtcNanoseconds();
+    // The pauses count from the very instant the start was read at.
+    std::int64_t instant = 0;
+    const UtcReading first = ReadUtcClockAt(&instant);
+    AnchorPauses(instant);
+    const std::int64_t start = first.seconds * 1'000'000'000 + first.nanoseconds;
     for (int second = 1; second <= seconds; ++second) {
         // Alternate the bits as a frame does, and show progress between
         // pauses, where the transmitter changes its lines.

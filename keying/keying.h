@@ -105,3 +105,12 @@ double FactorForPauseRatio(double ratio);
 std::int64_t EarlyWakeNanoseconds();
 constexpr std::int64_t kMinEarlyWakeNanoseconds = 50'000;
 constexpr std::int64_t kMaxEarlyWakeNanoseconds = 500'000;
+
+// Reads the UTC clock and the monotonic instant of the reading: the middle
+// of two monotonic reads around it, which cancels their cost. A reading
+// whose two reads lie more than kNarrowBracketNanoseconds apart (the thread
+// was held up between them) is taken again, up to kReadingAttempts times in
+// all, and the narrowest kept; `bracket`, when given, receives its width.
+UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* bracket = nullptr);
+constexpr std::int64_t kNarrowBracketNanoseconds = 20'000;
+constexpr int kReadingAttempts = 5;

@@ -18,6 +18,7 @@ const char* Device = nullptr;
         if (*p == '/' || *p == '\\') bare = p + 1;
     std::fprintf(stderr, "File %s Line %d Function %s failed (%.8x)\n", bare, line, function,
                  static_cast<unsigned>(code));
+    ReleaseTimers();
     std::exit(1);
 }
 

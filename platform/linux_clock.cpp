@@ -38,6 +38,9 @@ void PrepareTimers() {
     mlockall(MCL_CURRENT | MCL_FUTURE);
 }
 
+// Timer slack and locked memory end with the process.
+void ReleaseTimers() {}
+
 void RaisePriority() {
     // Wake ahead of ordinary processes where the system allows it (root or
     // CAP_SYS_NICE). A pause spins for half a millisecond at most, so this

@@ -62,6 +62,10 @@ UtcReading ReadUtcClock();
 // offers; called once before timing starts.
 void PrepareTimers();
 
+// Gives back what PrepareTimers asked the system for, where that outlives
+// the process on some systems; called where the program ends by itself.
+void ReleaseTimers();
+
 // Lets the pauses wake ahead of other processes where the system allows
 // it; called once the start-up's busy wait is over.
 void RaisePriority();

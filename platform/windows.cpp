@@ -14,6 +14,9 @@ static DCB lineSettings;
 static DWORD lastLineError = 0;
 // The timer pauses wait on; a high-resolution one where the system has it.
 static HANDLE pauseTimer = nullptr;
+// Whether PrepareTimers has run, and whether it asked for the 1 ms tick.
+static bool timersPrepared = false;
+static bool finerTick = false;
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -62,6 +65,10 @@ bool WriteKeyingSettings(LineHandle line) {
     d.fOutX = FALSE;
     d.fInX = FALSE;
     d.fNull = FALSE;
+    // We never read the port, and its receive input is often left open: a
+    // break or framing error there must not stop the driver from taking
+    // our DTR and RTS changes until someone clears the error.
+    d.fAbortOnError = FALSE;
     // Enabled: raised when the settings take effect, then moved only by us.
     d.fDtrControl = DTR_CONTROL_ENABLE;
     d.fRtsControl = RTS_CONTROL_ENABLE;
@@ -94,7 +101,7 @@ std::int64_t MonotonicNanoseconds() {
 void SleepUntilMonotonic(std::int64_t deadline) {
     const std::int64_t remaining = deadline - MonotonicNanoseconds();
     if (remaining <= 0) return;
-    if (pauseTimer == nullptr) PrepareTimers();
+    PrepareTimers();
     LARGE_INTEGER due;
     due.QuadPart = -(remaining / 100);  // relative, in 100 ns units
     if (pauseTimer != nullptr && due.QuadPart < 0 && SetWaitableTimer(pauseTimer, &due, 0, nullptr, nullptr, FALSE)) {
@@ -114,13 +121,21 @@ UtcReading ReadUtcClock() {
 }
 
 void PrepareTimers() {
-    if (pauseTimer != nullptr) return;
+    // Once only, also when no timer could be made: each tick request would
+    // otherwise need a release of its own.
+    if (timersPrepared) return;
+    timersPrepared = true;
     pauseTimer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
     if (pauseTimer != nullptr) return;
-    // Older systems: an ordinary timer, with the scheduler tick at 1 ms
-    // instead of 15.6 ms.
-    timeBeginPeriod(1);
+    // Older systems: an ordinary timer (or Sleep), with the scheduler tick
+    // at 1 ms instead of 15.6 ms.
+    finerTick = timeBeginPeriod(1) == TIMERR_NOERROR;
     pauseTimer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+}
+
+void ReleaseTimers() {
+    if (finerTick) timeEndPeriod(1);
+    finerTick = false;
 }
 
 void RaisePriority() {

@@ -28,6 +28,8 @@ ProgramRun RunProgram(const RunSettings& s) {
                                              << "\nline_latency_us " << s.lineLatencyUs << "\nopen_fails "
                                              << (s.openFails ? 1 : 0) << "\nutc_step_after_ms " << s.utcStepAfterMs
                                              << "\nutc_step_ms " << s.utcStepMs << "\nutc_rate_ppm " << s.utcRatePpm
+                                             << "\nheld_read_at_utc_ms " << s.heldReadAtUtcMs << "\nheld_read_us "
+                                             << s.heldReadUs
                                              << "\nrecord dcf_record\n";
     std::filesystem::remove(dir + "/dcf_record");
     ProgramRun run;

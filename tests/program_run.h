@@ -37,6 +37,7 @@ struct RunSettings {
     std::string arguments = "";  // the command line after the program's name
     std::int64_t utcStepAfterMs = 0, utcStepMs = 0;
     int utcRatePpm = 0;
+    std::int64_t heldReadAtUtcMs = 0, heldReadUs = 0;  // one UTC reading's caller held up
 };
 
 ProgramRun RunProgram(const RunSettings& s);

@@ -23,6 +23,8 @@ std::string recordPath;
 std::int64_t utcStepAt;
 std::int64_t utcStepBy;
 std::int64_t utcRatePpb;
+std::int64_t heldReadAt;
+std::int64_t heldReadBy;
 // Virtual time of the last Reset, from which the UTC rate counts.
 static std::int64_t resetAt = 0;
 
@@ -55,6 +57,8 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     utcStepAt = 0;
     utcStepBy = 0;
     utcRatePpb = 0;
+    heldReadAt = 0;
+    heldReadBy = 0;
     resetAt = start;
 }
 
@@ -87,12 +91,14 @@ static void StopWhenTimeIsUp() {
 //   open_fails          1: the port cannot be opened
 //   utc_step_after_ms, utc_step_ms   the UTC clock steps once, by this much
 //   utc_rate_ppm        the UTC clock runs this much fast (negative: slow)
+//   held_read_at_utc_ms, held_read_us   the first UTC reading at or after
+//                       that instant holds its caller up this long
 static void Start() {
     if (started) return;
     std::FILE* conf = std::fopen("dcf77tx_sim.conf", "r");
     if (conf == nullptr) std::abort();
     long long startUtcMs = 0, runSeconds = 600, lineLatencyUs = 0, wakeLatencyUs = 0, fails = 0;
-    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0;
+    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -107,6 +113,8 @@ static void Start() {
         else if (key == "utc_step_after_ms") stepAfterMs = number;
         else if (key == "utc_step_ms") stepMs = number;
         else if (key == "utc_rate_ppm") ratePpm = number;
+        else if (key == "held_read_at_utc_ms") heldAtMs = number;
+        else if (key == "held_read_us") heldUs = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -119,6 +127,8 @@ static void Start() {
     utcStepAt = stepMs != 0 ? start + stepAfterMs * 1'000'000 : 0;
     utcStepBy = stepMs * 1'000'000;
     utcRatePpb = ratePpm * 1'000;
+    heldReadAt = heldAtMs * 1'000'000;
+    heldReadBy = heldUs * 1'000;
 }
 }  // namespace sim
 
@@ -195,6 +205,11 @@ UtcReading ReadUtcClock() {
     sim::Start();
     sim::now += sim::utcRead;
     const std::int64_t utc = sim::UtcAt(sim::now);
+    // Preempted after reading the clock, before it could do anything else.
+    if (sim::heldReadAt != 0 && utc >= sim::heldReadAt) {
+        sim::now += sim::heldReadBy;
+        sim::heldReadAt = 0;
+    }
     return {utc / 1'000'000'000, static_cast<std::int32_t>(utc % 1'000'000'000)};
 }
 
@@ -202,6 +217,8 @@ void PrepareTimers() {
     sim::Start();
     sim::timersPrepared = sim::now;
 }
+
+void ReleaseTimers() {}
 
 void RaisePriority() {
     sim::Start();

@@ -112,6 +112,44 @@ TEST(Program, StartsOnTheNextMinute) {
     }
 }
 
+struct HeldReadCase {
+    const char* what;
+    const char* input;
+    const char* arguments;
+    std::int64_t heldAtUtcMs;
+};
+
+TEST(Program, AHeldUpClockReadingMovesNoPulse) {
+    // Starting 2009-12-11 12:34:56 UTC, the program is held up for 10 ms
+    // right after one reading of the UTC clock: the one that sees 12:35
+    // begin, whose instant anchors every later pulse, or, when following
+    // the clock, one in the middle of the frame.
+    const HeldReadCase cases[] = {
+        {"dialogue", "2\n100\n", "", 1260534900000},
+        {"options", "", "--port 2", 1260534900000},
+        {"following", "", "--port 2 --follow", 1260534930500},
+    };
+    for (const HeldReadCase& c : cases) {
+        RunSettings settings{c.input, 1260534896000, 4 + 2 * 60 + 5};
+        settings.arguments = c.arguments;
+        settings.heldReadAtUtcMs = c.heldAtUtcMs;
+        settings.heldReadUs = 10'000;
+        const ProgramRun run = RunProgram(settings);
+        const std::vector<DecodedMinute> minutes = Decode(run);
+        ASSERT_EQ(minutes.size(), 2u) << c.what;
+        EXPECT_TRUE(minutes[0].valid && minutes[1].valid) << c.what;
+        EXPECT_EQ(minutes[0].hour * 100 + minutes[0].minute, 1236) << c.what;
+        EXPECT_EQ(minutes[1].hour * 100 + minutes[1].minute, 1237) << c.what;
+        // The first onset waits for the held-up program; every later one
+        // lies on its UTC second, as if nothing had happened.
+        for (std::size_t i = 4; i < run.changes.size(); i += 2) {
+            if (run.changes[i].change == 5) {
+                ASSERT_EQ(run.changes[i].utc % kSecond, 0) << c.what << ", change " << i;
+            }
+        }
+    }
+}
+
 struct DialogueCase {
     const char* what;
     const char* input;

@@ -68,12 +68,12 @@ TEST(WindowsLine, OpensAndConfiguresThePortAsDocumented) {
     EXPECT_EQ(w.fNull, 0u);
     EXPECT_EQ(w.fDtrControl, 1u);
     EXPECT_EQ(w.fRtsControl, 1u);
+    EXPECT_EQ(w.fAbortOnError, 0u);  // a receive error must not stop the keying
     // Everything else as read:
     EXPECT_EQ(w.DCBlength, before.DCBlength);
     EXPECT_EQ(w.fParity, before.fParity);
     EXPECT_EQ(w.fTXContinueOnXoff, before.fTXContinueOnXoff);
     EXPECT_EQ(w.fErrorChar, before.fErrorChar);
-    EXPECT_EQ(w.fAbortOnError, before.fAbortOnError);
     EXPECT_EQ(w.XonLim, before.XonLim);
     EXPECT_EQ(w.XoffLim, before.XoffLim);
     EXPECT_EQ(w.XonChar, before.XonChar);
@@ -141,8 +141,26 @@ static void FallsBackToAFinerTick() {
     win32::highResolutionTimers = false;
     PrepareTimers();
     SleepUntilMonotonic(-5);  // already past: no wait at all
+    ReleaseTimers();
     const std::vector<std::string> expected = {"CreateWaitableTimerExW flags 2", "timeBeginPeriod 1",
-                                               "CreateWaitableTimerExW flags 0"};
+                                               "CreateWaitableTimerExW flags 0", "timeEndPeriod 1"};
+    std::exit(win32::calls == expected ? 0 : 1);
+}
+
+// Without any timer every pause sleeps, and the finer tick is still asked
+// for once and given back once.
+static void SleepsWithoutATimer() {
+    win32::Reset();
+    win32::ordinaryTimers = false;
+    PrepareTimers();
+    win32::counter = 0;
+    SleepUntilMonotonic(2'500'000);
+    SleepUntilMonotonic(2'500'000);
+    ReleaseTimers();
+    ReleaseTimers();
+    const std::vector<std::string> expected = {"CreateWaitableTimerExW flags 2", "timeBeginPeriod 1",
+                                               "CreateWaitableTimerExW flags 0", "Sleep 2", "Sleep 2",
+                                               "timeEndPeriod 1"};
     std::exit(win32::calls == expected ? 0 : 1);
 }
 
@@ -155,6 +173,7 @@ TEST(WindowsClock, RaisesThePausingThread) {
 TEST(WindowsClockDeathTest, PausesWaitOnAHighResolutionTimerOrAFinerTick) {
     EXPECT_EXIT(SleepsOnAHighResolutionTimer(), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(FallsBackToAFinerTick(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(SleepsWithoutATimer(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(WindowsLine, NamesDevicesGivenByPath) {

@@ -10,6 +10,7 @@ bool dcbArrivedCleared;
 std::string failing;
 DWORD failingError;
 bool highResolutionTimers;
+bool ordinaryTimers;
 long long counter, frequency;
 FILETIME systemTime;
 
@@ -21,6 +22,7 @@ void Reset() {
     failing.clear();
     failingError = 0;
     highResolutionTimers = true;
+    ordinaryTimers = true;
     counter = 0;
     frequency = 10'000'000;
     systemTime = {0, 0};
@@ -90,6 +92,7 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 
 HANDLE CreateWaitableTimerExW(void*, const wchar_t*, DWORD flags, DWORD) {
     win32::calls.push_back("CreateWaitableTimerExW flags " + Hex(flags));
+    if (!win32::ordinaryTimers) return nullptr;
     return (flags & 2) != 0 && !win32::highResolutionTimers ? nullptr : kTimer;
 }
 
@@ -110,6 +113,11 @@ void GetSystemTimePreciseAsFileTime(FILETIME* time) { *time = win32::systemTime;
 
 unsigned timeBeginPeriod(unsigned period) {
     win32::calls.push_back("timeBeginPeriod " + std::to_string(period));
+    return 0;
+}
+
+unsigned timeEndPeriod(unsigned period) {
+    win32::calls.push_back("timeEndPeriod " + std::to_string(period));
     return 0;
 }
 

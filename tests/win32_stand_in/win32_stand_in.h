@@ -14,6 +14,7 @@ extern bool dcbArrivedCleared;          // GetCommState got a cleared DCB with i
 extern std::string failing;             // name of the function that fails; empty: none
 extern DWORD failingError;
 extern bool highResolutionTimers;       // whether the system offers them
+extern bool ordinaryTimers;             // whether it can make any waitable timer
 extern long long counter, frequency;    // the performance counter
 extern FILETIME systemTime;
 void Reset();

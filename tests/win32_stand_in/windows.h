@@ -83,6 +83,8 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
 void GetSystemTimePreciseAsFileTime(FILETIME* time);
 unsigned timeBeginPeriod(unsigned period);
+unsigned timeEndPeriod(unsigned period);
+#define TIMERR_NOERROR 0
 HANDLE GetCurrentThread();
 BOOL SetThreadPriority(HANDLE thread, int priority);
 #define THREAD_PRIORITY_HIGHEST 2

@@ -1,0 +1,23 @@
+// Pairs a UTC reading with the monotonic instant it was taken at.
+#include "keying.h"
+
+UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* bracket) {
+    UtcReading best{};
+    std::int64_t bestWidth = 0;
+    // A thread preempted between the three reads moves the midpoint by half
+    // the delay; a pulse train anchored there would carry that for its whole
+    // run. So a wide bracket is taken again, and the narrowest kept.
+    for (int attempt = 0; attempt < kReadingAttempts; ++attempt) {
+        const std::int64_t before = MonotonicNanoseconds();
+        const UtcReading reading = ReadUtcClock();
+        const std::int64_t after = MonotonicNanoseconds();
+        if (attempt == 0 || after - before < bestWidth) {
+            best = reading;
+            bestWidth = after - before;
+            *instant = before + bestWidth / 2;
+        }
+        if (bestWidth <= kNarrowBracketNanoseconds) break;
+    }
+    if (bracket != nullptr) *bracket = bestWidth;
+    return best;
+}
