@@ -5,6 +5,11 @@
 //       checks the line settings, the order of DTR and RTS, the pulse
 //       widths, and that the first whole frame decodes to the given minute
 //       and every later one to the minute after it; exit status 0 if so.
+//   decode_trace service TRACE KILLED
+//       for the service under systemd, which the guest kills at UTC second
+//       KILLED and systemd starts again: every whole frame decodes to the
+//       UTC minute after the one it starts in, at least one comes before
+//       the kill, and one starts within two minutes after it.
 //   decode_trace live TRACE
 //       follows the trace as it grows and prints each minute once keyed.
 //
@@ -13,6 +18,7 @@
 // starts, and only what follows the marker is read. After it, COM1 only
 // sends text, so every modem-control or parameter change is COM2's.
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,6 +161,64 @@ static int Check(const std::string& path, const int expected[6]) {
     return 0;
 }
 
+// DCF77's weekday: Monday 1 to Sunday 7.
+static int Weekday(const std::tm& t) { return t.tm_wday == 0 ? 7 : t.tm_wday; }
+
+static int CheckService(const std::string& path, std::int64_t killed) {
+    constexpr std::int64_t kSecond = 1'000'000'000;
+    const Trace trace = ReadTrace(path);
+    if (!trace.markerSeen) return Fail("the start marker is not in the trace");
+    // Each open asserts both lines at once (0 -> 3) and each close, at the
+    // kill too, drops what is left; in between DTR moves first every time.
+    std::vector<int> states;
+    for (const auto& [time, value] : trace.modemControl)
+        if (states.empty() || states.back() != (value & 3)) states.push_back(value & 3);
+    int opens = !states.empty() && states[0] == 3 ? 1 : 0;
+    for (std::size_t i = 1; i < states.size(); ++i) {
+        const int from = states[i - 1], to = states[i];
+        const bool dtrFirst = (from == 0 && to == 1) || (from == 1 && to == 3) || (from == 3 && to == 2) ||
+                              (from == 2 && to == 0);
+        if (from == 0 && to == 3) ++opens;
+        else if (!dtrFirst && to != 0)
+            return Fail("modem lines went from " + std::to_string(from) + " to " + std::to_string(to));
+    }
+    std::printf("DTR and RTS: %d opens; DTR first on every other change\n", opens);
+    if (opens != 2) return Fail("expected the start and one restart");
+
+    const std::vector<Pulse> pulses = PulsesFromEdges(DtrEdges(trace));
+    const std::vector<DecodedMinute> minutes = DecodeMinutes(pulses, false);
+    int before = 0;
+    std::int64_t firstAfter = 0;
+    for (const DecodedMinute& m : minutes) {
+        PrintMinute(m, pulses);
+        if (!m.valid) return Fail("frame not decodable: " + m.error);
+        if (m.bits.size() != 59) return Fail("frame without a silent second 59");
+        for (const Pulse& p : pulses) {
+            const double ms = p.width / 1e6;
+            if (p.onset >= m.start && p.onset < m.start + 59 * kSecond && !(ms >= 60 && ms <= 140) &&
+                !(ms >= 160 && ms <= 260))
+                return Fail("a pulse of " + std::to_string(ms) + " ms");
+        }
+        // The guest's clock is the host's to within a second or two.
+        const std::int64_t minute = (m.start + 30 * kSecond) / (60 * kSecond) * 60;
+        const std::time_t carried = static_cast<std::time_t>(minute + 60);
+        const std::tm t = *std::gmtime(&carried);
+        std::printf("  starts %+.3f s from the host's minute\n", (m.start - minute * kSecond) / 1e9);
+        if (m.year != t.tm_year % 100 || m.month != t.tm_mon + 1 || m.day != t.tm_mday || m.hour != t.tm_hour ||
+            m.minute != t.tm_min || m.weekday != Weekday(t))
+            return Fail("frame does not carry the UTC minute after its start");
+        if (m.start + 60 * kSecond <= killed * kSecond) ++before;
+        else if (m.start > killed * kSecond && firstAfter == 0) firstAfter = m.start;
+    }
+    if (before == 0) return Fail("no whole frame before the kill");
+    if (firstAfter == 0) return Fail("no whole frame after the kill");
+    const double resumed = (firstAfter - killed * kSecond) / 1e9;
+    std::printf("killed at %lld; the next whole frame started %.1f s later\n", static_cast<long long>(killed), resumed);
+    if (resumed > 120) return Fail("frames resumed more than two minutes after the kill");
+    std::printf("PASS: %zu frame(s) decoded, %d before the kill\n", minutes.size(), before);
+    return 0;
+}
+
 static int Live(const std::string& path) {
     std::size_t printed = 0;
     for (;;) {
@@ -172,8 +236,10 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 6; ++i) expected[i] = std::atoi(argv[3 + i]);
         return Check(argv[2], expected);
     }
+    if (argc == 4 && std::strcmp(argv[1], "service") == 0) return CheckService(argv[2], std::atoll(argv[3]));
     if (argc == 3 && std::strcmp(argv[1], "live") == 0) return Live(argv[2]);
     std::fprintf(stderr, "usage: decode_trace check TRACE YEAR MONTH DAY HOUR MINUTE WEEKDAY\n"
+                         "       decode_trace service TRACE KILLED\n"
                          "       decode_trace live TRACE\n");
     return 2;
 }

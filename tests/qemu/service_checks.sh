@@ -1,0 +1,93 @@
+#!/bin/sh
+# Runs inside the booted guest as a unit of its own, beside the installed
+# dcf77tx service, and reports on the kernel console (COM1), one line per
+# finding: "dcf77tx-check: PASS ..." or "dcf77tx-check: FAIL ...", then
+# "dcf77tx-check: DONE" and powers the guest off.
+#
+# Checks what the unit grants the running program: active, its own non-root
+# user, real-time scheduling, locked memory, status lines in the journal;
+# then kills it with SIGKILL at second 35 of a minute and checks that
+# systemd starts it again and that it keys frames again.
+
+say() { echo "<2>dcf77tx-check: $*" >/dev/kmsg; }
+pass() { say "PASS $*"; }
+fail() { say "FAIL $*"; }
+done_() {
+    say "DONE"
+    systemctl poweroff
+    exit 0
+}
+
+# Status lines of the program with process id $1 (all when empty).
+status_lines() {
+    if [ -n "$1" ]; then journalctl -q -u dcf77tx _PID="$1" -o cat; else journalctl -q -u dcf77tx -o cat; fi |
+        grep -c ' UTC  DCF77 '
+}
+
+# Waits up to $2 seconds for $1 status lines of process $3; true if they came.
+wait_for_lines() {
+    i=0
+    while [ "$(status_lines "$3")" -lt "$1" ]; do
+        i=$((i + 1))
+        [ $i -le "$2" ] || return 1
+        sleep 1
+    done
+}
+
+main_pid() { systemctl show -p MainPID --value dcf77tx; }
+
+# Three status lines: the frame begun at the first minute after the start,
+# and two whole frames after it (the first is not whole on the line: the
+# open asserts the lines until its first pulse ends).
+if ! wait_for_lines 3 240 ""; then
+    fail "fewer than three status lines within 4 minutes: $(systemctl is-active dcf77tx)"
+    journalctl -q -u dcf77tx -o cat | while read -r line; do say "journal: $line"; done
+    done_
+fi
+pid=$(main_pid)
+
+state=$(systemctl is-active dcf77tx)
+[ "$state" = active ] && pass "service $state, main process $pid" || fail "service $state"
+
+uid=$(sed -n 's/^Uid:[[:space:]]*\([0-9]*\).*/\1/p' /proc/"$pid"/status)
+user=$(getent passwd "$uid" | cut -d: -f1)
+[ -n "$uid" ] && [ "$uid" != 0 ] && pass "runs as user ${user:-?} (uid $uid)" || fail "runs as uid '$uid'"
+
+policy=$(chrt -p "$pid" | sed -n 's/.*policy: //p')
+priority=$(chrt -p "$pid" | sed -n 's/.*priority: //p')
+[ "$policy" = SCHED_FIFO ] && pass "scheduling $policy priority $priority" || fail "scheduling '$policy' priority '$priority'"
+
+locked=$(sed -n 's/^VmLck:[[:space:]]*\([0-9]*\).*/\1/p' /proc/"$pid"/status)
+[ "${locked:-0}" -gt 0 ] && pass "memory locked: $locked kB" || fail "memory locked: '${locked}' kB"
+
+lines=$(status_lines "")
+pass "journal: $lines status lines, the last: $(journalctl -q -u dcf77tx -o cat | grep ' UTC  DCF77 ' | tail -1)"
+
+# Kill at second 35: the restart comes 10 s later, well before the next
+# minute, whose frame is the first after the restart.
+while [ "$(date -u +%S)" != 35 ]; do sleep 0.2; done
+kill -KILL "$pid"
+say "KILLED $pid at $(date -u +%s)"
+
+i=0
+while :; do
+    new=$(main_pid)
+    [ "$new" != 0 ] && [ "$new" != "$pid" ] && [ "$(systemctl is-active dcf77tx)" = active ] && break
+    i=$((i + 1))
+    if [ $i -gt 60 ]; then
+        fail "not restarted within 60 s: $(systemctl is-active dcf77tx)"
+        done_
+    fi
+    sleep 1
+done
+pass "restarted as process $new after ${i} s (restarts: $(systemctl show -p NRestarts --value dcf77tx))"
+
+# The second status line of the new process starts its first whole frame;
+# power off once that frame is over.
+if wait_for_lines 2 150 "$new"; then
+    pass "keying again: $(journalctl -q -u dcf77tx _PID="$new" -o cat | grep ' UTC  DCF77 ' | tail -1)"
+    sleep 62
+else
+    fail "no whole frame begun within 150 s of the restart"
+fi
+done_
