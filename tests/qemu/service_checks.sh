@@ -39,8 +39,8 @@ main_pid() { systemctl show -p MainPID --value dcf77tx; }
 # Three status lines: the frame begun at the first minute after the start,
 # and two whole frames after it (the first is not whole on the line: the
 # open asserts the lines until its first pulse ends).
-if ! wait_for_lines 3 240 ""; then
-    fail "fewer than three status lines within 4 minutes: $(systemctl is-active dcf77tx)"
+if ! wait_for_lines 3 300 ""; then
+    fail "fewer than three status lines within 5 minutes: $(systemctl is-active dcf77tx)"
     journalctl -q -u dcf77tx -o cat | while read -r line; do say "journal: $line"; done
     done_
 fi
