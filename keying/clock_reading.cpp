@@ -1,7 +1,7 @@
 // Pairs a UTC reading with the monotonic instant it was taken at.
 #include "keying.h"
 
-UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* bracket) {
+UtcReading ReadUtcClockAt(std::int64_t* instant) {
     UtcReading best{};
     std::int64_t bestWidth = 0;
     // A thread preempted between the three reads moves the midpoint by half
@@ -18,6 +18,5 @@ UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* bracket) {
         }
         if (bestWidth <= kNarrowBracketNanoseconds) break;
     }
-    if (bracket != nullptr) *bracket = bestWidth;
     return best;
 }

@@ -110,7 +110,7 @@ constexpr std::int64_t kMaxEarlyWakeNanoseconds = 500'000;
 // of two monotonic reads around it, which cancels their cost. A reading
 // whose two reads lie more than kNarrowBracketNanoseconds apart (the thread
 // was held up between them) is taken again, up to kReadingAttempts times in
-// all, and the narrowest kept; `bracket`, when given, receives its width.
-UtcReading ReadUtcClockAt(std::int64_t* instant, std::int64_t* bracket = nullptr);
+// all, and the narrowest kept.
+UtcReading ReadUtcClockAt(std::int64_t* instant);
 constexpr std::int64_t kNarrowBracketNanoseconds = 20'000;
 constexpr int kReadingAttempts = 5;
