@@ -50,7 +50,7 @@ if [[ ! -f $cache/debian.tar || $(cat "$cache/debian.recipe" 2>/dev/null) != "$r
     echo "building a Debian $VERSION_CODENAME system with systemd (once; kept in $cache)"
     image_started=$(date +%s)
     rm -f "$cache/debian.tar"
-    mmdebstrap --mode=root --variant=apt --include="$packages" "$VERSION_CODENAME" "$cache/debian.tar.part" \
+    mmdebstrap --mode=root --format=tar --variant=apt --include="$packages" "$VERSION_CODENAME" "$cache/debian.tar.part" \
         "$sources" >"$work/mmdebstrap.log" 2>&1 || { tail -30 "$work/mmdebstrap.log"; exit 1; }
     mv "$cache/debian.tar.part" "$cache/debian.tar"
     echo "$recipe" >"$cache/debian.recipe"
