@@ -24,13 +24,15 @@ status_lines() {
         grep -c ' UTC  DCF77 '
 }
 
-# Waits up to $2 seconds for $1 status lines of process $3; true if they came.
+# Waits up to $2 seconds for $1 status lines of process $3; true if they
+# came. Every 5 s only: journalctl is heavy in an emulated CPU, and the
+# checks must not load the guest that is keying.
 wait_for_lines() {
     i=0
     while [ "$(status_lines "$3")" -lt "$1" ]; do
-        i=$((i + 1))
+        i=$((i + 5))
         [ $i -le "$2" ] || return 1
-        sleep 1
+        sleep 5
     done
 }
 
@@ -65,6 +67,7 @@ pass "journal: $lines status lines, the last: $(journalctl -q -u dcf77tx -o cat 
 
 # Kill at second 35: the restart comes 10 s later, well before the next
 # minute, whose frame is the first after the restart.
+sleep $(((94 - $(date -u +%-S)) % 60))
 while [ "$(date -u +%S)" != 35 ]; do sleep 0.2; done
 kill -KILL "$pid"
 say "KILLED $pid at $(date -u +%s)"
@@ -73,14 +76,14 @@ i=0
 while :; do
     new=$(main_pid)
     [ "$new" != 0 ] && [ "$new" != "$pid" ] && [ "$(systemctl is-active dcf77tx)" = active ] && break
-    i=$((i + 1))
+    i=$((i + 2))
     if [ $i -gt 60 ]; then
         fail "not restarted within 60 s: $(systemctl is-active dcf77tx)"
         done_
     fi
-    sleep 1
+    sleep 2
 done
-pass "restarted as process $new after ${i} s (restarts: $(systemctl show -p NRestarts --value dcf77tx))"
+pass "restarted as process $new within ${i} s (restarts: $(systemctl show -p NRestarts --value dcf77tx))"
 
 # The second status line of the new process starts its first whole frame;
 # power off once that frame is over.
