@@ -8,18 +8,16 @@ void PauseOneSecond(int bit) {
     PauseMs(bit != 0 ? 800 : 900);
 }
 
-// The UTC clock in nanoseconds since 1970.
-static std::int64_t UtcNanoseconds() {
-    const UtcReading r = ReadUtcClock();
-    return r.seconds * 1'000'000'000 + r.nanoseconds;
-}
+// A UTC reading in nanoseconds since 1970.
+static std::int64_t Nanoseconds(const UtcReading& r) { return r.seconds * 1'000'000'000 + r.nanoseconds; }
+
+static std::int64_t UtcNanoseconds() { return Nanoseconds(ReadUtcClock()); }
 
 double MeasurePauseRatio(int seconds, std::FILE* progress) {
     // The pauses count from the very instant the start was read at.
     std::int64_t instant = 0;
-    const UtcReading first = ReadUtcClockAt(&instant);
+    const std::int64_t start = Nanoseconds(ReadUtcClockAt(&instant));
     AnchorPauses(instant);
-    const std::int64_t start = first.seconds * 1'000'000'000 + first.nanoseconds;
     for (int second = 1; second <= seconds; ++second) {
         // Alternate the bits as a frame does, and show progress between
         // pauses, where the transmitter changes its lines.

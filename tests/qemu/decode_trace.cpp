@@ -104,6 +104,23 @@ static int Fail(const std::string& why) {
     return 1;
 }
 
+// The DTR/RTS states the register went through, each change once: bit 0
+// DTR, bit 1 RTS.
+static std::vector<int> LineStates(const Trace& trace) {
+    std::vector<int> states;
+    for (const auto& [time, value] : trace.modemControl)
+        if (states.empty() || states.back() != (value & 3)) states.push_back(value & 3);
+    return states;
+}
+
+// Asserting: 0 -> DTR -> DTR+RTS; negating: DTR+RTS -> RTS -> 0.
+static bool DtrFirst(int from, int to) {
+    return (from == 0 && to == 1) || (from == 1 && to == 3) || (from == 3 && to == 2) || (from == 2 && to == 0);
+}
+
+// About 100 or 200 ms, never in between.
+static bool IsCodePulse(double ms) { return (ms >= 60 && ms <= 140) || (ms >= 160 && ms <= 260); }
+
 static int Check(const std::string& path, const int expected[6]) {
     const Trace trace = ReadTrace(path);
     if (!trace.markerSeen) return Fail("the start marker is not in the trace");
@@ -116,31 +133,24 @@ static int Check(const std::string& path, const int expected[6]) {
     // DTR and RTS: the open asserts both at once; from then on each write
     // moves one line, DTR first, until the process ends and the close
     // (hang-up on close) may drop both together.
-    std::vector<int> states;  // bit 0 DTR, bit 1 RTS, each change once
-    for (const auto& [time, value] : trace.modemControl)
-        if (states.empty() || states.back() != (value & 3)) states.push_back(value & 3);
+    const std::vector<int> states = LineStates(trace);
     std::size_t first = 0;
     while (first < states.size() && states[first] != 3) ++first;
     if (first == states.size()) return Fail("DTR and RTS were never both asserted after the open");
     for (std::size_t i = first + 1; i < states.size(); ++i) {
         const int from = states[i - 1], to = states[i];
         const bool closing = i + 1 == states.size() && to == 0;
-        // Asserting: 0 -> DTR -> DTR+RTS; negating: DTR+RTS -> RTS -> 0.
-        const bool dtrFirst = (from == 0 && to == 1) || (from == 1 && to == 3) || (from == 3 && to == 2) ||
-                              (from == 2 && to == 0);
-        if (!dtrFirst && !closing)
+        if (!DtrFirst(from, to) && !closing)
             return Fail("modem lines went from " + std::to_string(from) + " to " + std::to_string(to) +
                         " (bit 0 DTR, bit 1 RTS)");
     }
     std::printf("DTR and RTS: asserted after the open; %zu changes, DTR first every time\n", states.size() - first - 1);
 
-    // Pulses: about 100 or 200 ms, never in between.
     const std::vector<Pulse> pulses = PulsesFromEdges(DtrEdges(trace));
     int zeros = 0, ones = 0;
     for (std::size_t i = 1; i < pulses.size(); ++i) {  // the first began at the open
         const double ms = pulses[i].width / 1e6;
-        if (ms >= 60 && ms <= 140) ++zeros;
-        else if (ms >= 160 && ms <= 260) ++ones;
+        if (IsCodePulse(ms)) ++(ms < 150 ? zeros : ones);
         else if (i + 1 < pulses.size()) return Fail("a pulse of " + std::to_string(ms) + " ms");
     }
     std::printf("pulses: %d of about 100 ms, %d of about 200 ms\n", zeros, ones);
@@ -170,16 +180,12 @@ static int CheckService(const std::string& path, std::int64_t killed) {
     if (!trace.markerSeen) return Fail("the start marker is not in the trace");
     // Each open asserts both lines at once (0 -> 3) and each close, at the
     // kill too, drops what is left; in between DTR moves first every time.
-    std::vector<int> states;
-    for (const auto& [time, value] : trace.modemControl)
-        if (states.empty() || states.back() != (value & 3)) states.push_back(value & 3);
+    const std::vector<int> states = LineStates(trace);
     int opens = !states.empty() && states[0] == 3 ? 1 : 0;
     for (std::size_t i = 1; i < states.size(); ++i) {
         const int from = states[i - 1], to = states[i];
-        const bool dtrFirst = (from == 0 && to == 1) || (from == 1 && to == 3) || (from == 3 && to == 2) ||
-                              (from == 2 && to == 0);
         if (from == 0 && to == 3) ++opens;
-        else if (!dtrFirst && to != 0)
+        else if (!DtrFirst(from, to) && to != 0)
             return Fail("modem lines went from " + std::to_string(from) + " to " + std::to_string(to));
     }
     std::printf("DTR and RTS: %d opens; DTR first on every other change\n", opens);
@@ -193,12 +199,9 @@ static int CheckService(const std::string& path, std::int64_t killed) {
         PrintMinute(m, pulses);
         if (!m.valid) return Fail("frame not decodable: " + m.error);
         if (m.bits.size() != 59) return Fail("frame without a silent second 59");
-        for (const Pulse& p : pulses) {
-            const double ms = p.width / 1e6;
-            if (p.onset >= m.start && p.onset < m.start + 59 * kSecond && !(ms >= 60 && ms <= 140) &&
-                !(ms >= 160 && ms <= 260))
-                return Fail("a pulse of " + std::to_string(ms) + " ms");
-        }
+        for (const Pulse& p : pulses)
+            if (p.onset >= m.start && p.onset < m.start + 59 * kSecond && !IsCodePulse(p.width / 1e6))
+                return Fail("a pulse of " + std::to_string(p.width / 1e6) + " ms");
         // The guest's clock is the host's to within a second or two.
         const std::int64_t minute = (m.start + 30 * kSecond) / (60 * kSecond) * 60;
         const std::time_t carried = static_cast<std::time_t>(minute + 60);

@@ -18,11 +18,12 @@ done_() {
     exit 0
 }
 
-# Status lines of the program with process id $1 (all when empty).
-status_lines() {
+# The status lines of the program with process id $1 (all when empty).
+status_log() {
     if [ -n "$1" ]; then journalctl -q -u dcf77tx _PID="$1" -o cat; else journalctl -q -u dcf77tx -o cat; fi |
-        grep -c ' UTC  DCF77 '
+        grep ' UTC  DCF77 '
 }
+status_lines() { status_log "$1" | wc -l; }
 
 # Waits up to $2 seconds for $1 status lines of process $3; true if they
 # came. Every 5 s only: journalctl is heavy in an emulated CPU, and the
@@ -63,7 +64,7 @@ locked=$(sed -n 's/^VmLck:[[:space:]]*\([0-9]*\).*/\1/p' /proc/"$pid"/status)
 [ "${locked:-0}" -gt 0 ] && pass "memory locked: $locked kB" || fail "memory locked: '${locked}' kB"
 
 lines=$(status_lines "")
-pass "journal: $lines status lines, the last: $(journalctl -q -u dcf77tx -o cat | grep ' UTC  DCF77 ' | tail -1)"
+pass "journal: $lines status lines, the last: $(status_log "" | tail -1)"
 
 # Kill at second 35: the restart comes 10 s later, well before the next
 # minute, whose frame is the first after the restart.
@@ -88,7 +89,7 @@ pass "restarted as process $new within ${i} s (restarts: $(systemctl show -p NRe
 # The second status line of the new process starts its first whole frame;
 # power off once that frame is over.
 if wait_for_lines 2 150 "$new"; then
-    pass "keying again: $(journalctl -q -u dcf77tx _PID="$new" -o cat | grep ' UTC  DCF77 ' | tail -1)"
+    pass "keying again: $(status_log "$new" | tail -1)"
     sleep 62
 else
     fail "no whole frame begun within 150 s of the restart"
