@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace sim {
 std::int64_t now;
@@ -25,6 +26,9 @@ std::int64_t utcStepBy;
 std::int64_t utcRatePpb;
 std::int64_t heldReadAt;
 std::int64_t heldReadBy;
+std::int64_t lateWakeAt;
+std::int64_t lateWakeBy;
+std::int64_t syncedAt;
 // Virtual time of the last Reset, from which the UTC rate counts.
 static std::int64_t resetAt = 0;
 
@@ -59,6 +63,9 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     utcRatePpb = 0;
     heldReadAt = 0;
     heldReadBy = 0;
+    lateWakeAt = 0;
+    lateWakeBy = 0;
+    syncedAt = 0;
     resetAt = start;
 }
 
@@ -93,12 +100,17 @@ static void StopWhenTimeIsUp() {
 //   utc_rate_ppm        the UTC clock runs this much fast (negative: slow)
 //   held_read_at_utc_ms, held_read_us   the first UTC reading at or after
 //                       that instant holds its caller up this long
+//   late_wake_at_utc_ms, late_wake_us   the first sleep that ends at or
+//                       after that instant wakes this much late
+//   synced_after_ms     the clock reports itself synchronised only this
+//                       long after the start
 static void Start() {
     if (started) return;
     std::FILE* conf = std::fopen("dcf77tx_sim.conf", "r");
     if (conf == nullptr) std::abort();
     long long startUtcMs = 0, runSeconds = 600, lineLatencyUs = 0, wakeLatencyUs = 0, fails = 0;
-    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0;
+    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0, lateAtMs = 0, lateUs = 0;
+    long long syncedAfterMs = 0;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -115,6 +127,9 @@ static void Start() {
         else if (key == "utc_rate_ppm") ratePpm = number;
         else if (key == "held_read_at_utc_ms") heldAtMs = number;
         else if (key == "held_read_us") heldUs = number;
+        else if (key == "late_wake_at_utc_ms") lateAtMs = number;
+        else if (key == "late_wake_us") lateUs = number;
+        else if (key == "synced_after_ms") syncedAfterMs = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -129,6 +144,9 @@ static void Start() {
     utcRatePpb = ratePpm * 1'000;
     heldReadAt = heldAtMs * 1'000'000;
     heldReadBy = heldUs * 1'000;
+    lateWakeAt = lateAtMs * 1'000'000;
+    lateWakeBy = lateUs * 1'000;
+    syncedAt = start + syncedAfterMs * 1'000'000;
 }
 }  // namespace sim
 
@@ -198,6 +216,10 @@ void SleepUntilMonotonic(std::int64_t deadline) {
     sim::sleepTargets.push_back(deadline);
     if (deadline > sim::now) sim::now = deadline;
     sim::now += sim::wakeLatency;
+    if (sim::lateWakeAt != 0 && sim::UtcAt(sim::now) >= sim::lateWakeAt) {
+        sim::now += sim::lateWakeBy;
+        sim::lateWakeAt = 0;
+    }
     sim::StopWhenTimeIsUp();
 }
 
@@ -224,3 +246,25 @@ void RaisePriority() {
     sim::Start();
     sim::priorityRaised = sim::now;
 }
+
+RealTimeGrant RealTimeGranted() { return {sim::priorityRaised != 0, sim::timersPrepared != 0, "nothing"}; }
+
+ClockSync ClockSynchronisation() {
+    sim::Start();
+    return sim::now >= sim::syncedAt ? CLOCK_SYNCHRONISED : CLOCK_UNSYNCHRONISED;
+}
+
+// As on Linux, but without a system zone file to look for.
+bool LocalZoneKnown() {
+    const char* tz = std::getenv("TZ");
+    if (tz == nullptr) return true;
+    if (*tz == ':') ++tz;
+    if (*tz == '\0') return false;
+    if (std::strpbrk(tz, "0123456789") != nullptr && std::strchr(tz, '/') == nullptr) return true;
+    const std::string path = std::string(*tz == '/' ? "" : "/usr/share/zoneinfo/") + tz;
+    std::FILE* zone = std::fopen(path.c_str(), "rb");
+    if (zone != nullptr) std::fclose(zone);
+    return zone != nullptr;
+}
+
+const char* LineErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
