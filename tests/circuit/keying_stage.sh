@@ -16,37 +16,42 @@ if ! command -v ngspice >/dev/null; then
     exit 77
 fi
 
-# One row per way of connecting a port: name, connector, negated and asserted
-# voltage, loop inductance.
+# One row per way of connecting a port and per carrier: name, connector,
+# negated and asserted voltage, loop inductance, C3, carrier frequency.
 rows=(
-    "rs232      J1 -12  12  22u"  # a PC's own port
-    "usb-rs232  J1  -6   6  22u"  # the usual USB to RS-232 adapter
-    "rs232-min  J1  -5   5  22u"  # the least an RS-232 driver may give
-    "ttl3v3-inv J2 3.3   0  22u"  # USB to TTL adapter, 3.3 V, asserted = 0 V
-    "ttl5v-inv  J2   5   0  22u"  # USB to TTL adapter, 5 V, asserted = 0 V
-    "ttl3v3     J1   0 3.3  22u"  # a logic-level adapter that is not inverted
-    "ttl5v      J1   0   5  22u"
-    "loop-15uH  J1  -6   6  15u"  # a home-wound loop a third off
-    "loop-33uH  J1  -6   6  33u"
+    "rs232      J1 -12  12  22u 180n 77.5k"  # a PC's own port
+    "usb-rs232  J1  -6   6  22u 180n 77.5k"  # the usual USB to RS-232 adapter
+    "rs232-min  J1  -5   5  22u 180n 77.5k"  # the least an RS-232 driver may give
+    "ttl3v3-inv J2 3.3   0  22u 180n 77.5k"  # USB to TTL adapter, 3.3 V, asserted = 0 V
+    "ttl5v-inv  J2   5   0  22u 180n 77.5k"  # USB to TTL adapter, 5 V, asserted = 0 V
+    "ttl3v3     J1   0 3.3  22u 180n 77.5k"  # a logic-level adapter that is not inverted
+    "ttl5v      J1   0   5  22u 180n 77.5k"
+    "loop-15uH  J1  -6   6  15u 180n 77.5k"  # a home-wound loop a third off
+    "loop-33uH  J1  -6   6  33u 180n 77.5k"
+    "60kHz      J1  -6   6  22u 330n 60k"    # MSF, WWVB, JJY Kyushu: X1 and C3 changed
+    "40kHz      J1  -6   6  22u 680n 40k"    # JJY Fukushima
 )
 
 # The lines are negated, asserted at 1 ms and negated again at 3 ms, each
 # edge taking 10 us. The envelope is the loop current's half peak-to-peak
 # value over one carrier period, stepped a period at a time, so the times
-# are conservative by up to a period (12.9 us).
-deck() { # name connector negated asserted inductance
-    local line="PWL(0 $3 1m $3 1.01m $4 3m $4 3.01m $3)" dtr=dtr rts=rts
+# are late by up to a period (12.9 us at 77.5 kHz).
+deck() { # name connector negated asserted inductance capacitance frequency
+    local line="PWL(0 $3 1m $3 1.01m $4 3m $4 3.01m $3)" dtr=dtr rts=rts pulse
     [[ $2 == J2 ]] && dtr=tdtr rts=trts
+    pulse=$(awk -v f="${7%k}" 'BEGIN { printf "0 5 0 20n 20n %.6gu %.6gu", 500/f - 0.02, 1000/f }')
     cat <<DECK
-* $1: lines on $2, negated $3 V, asserted $4 V, loop $5H
+* $1: lines on $2, negated $3 V, asserted $4 V, L1 $5H, C3 $6F, $7Hz
 .include $netlist
 Vdtr $dtr 0 $line
 Vrts $rts 0 $line
 .control
 alter L1 = $5
+alter C3 = $6
+alter @vosc[pulse] = [ $pulse ]
 save vloop#branch
 tran 20n 5m 0 20n
-let per = 1/77.5k
+let per = 1/$7
 meas tran fh MAX vloop#branch from=0.5m to=0.99m
 meas tran fl MIN vloop#branch from=0.5m to=0.99m
 meas tran rh MAX vloop#branch from=2.5m to=2.99m
@@ -101,8 +106,8 @@ failed=0
 printf '%-11s %-3s %13s %10s %7s %22s %22s\n' level in "lines (V)" "full (mA)" ratio \
        "down 10-90/edge-90 us" "up 10-90/edge-90 us"
 for row in "${rows[@]}"; do
-    read -r name connector negated asserted inductance <<<"$row"
-    deck "$name" "$connector" "$negated" "$asserted" "$inductance" >"$work/$name.cir"
+    read -r name connector negated asserted inductance capacitance frequency <<<"$row"
+    deck "$name" "$connector" "$negated" "$asserted" "$inductance" "$capacitance" "$frequency" >"$work/$name.cir"
     if ! ngspice -b "$work/$name.cir" >"$work/$name.log" 2>&1 \
        || ! result=$(grep '^RESULT ' "$work/$name.log"); then
         echo "$name: ngspice failed, its output ($work/$name.log) ends:"
