@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include "platform.h"
 
@@ -49,3 +50,5 @@ void RaisePriority() {
     priority.sched_priority = 10;
     sched_setscheduler(0, SCHED_FIFO, &priority);
 }
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // An open serial line: a file descriptor or a Win32 handle.
 using LineHandle = std::intptr_t;
@@ -69,3 +70,6 @@ void ReleaseTimers();
 // Lets the pauses wake ahead of other processes where the system allows
 // it; called once the start-up's busy wait is over.
 void RaisePriority();
+
+// Whether `stream` writes to a terminal, where a line may be redrawn.
+bool IsTerminal(std::FILE* stream);

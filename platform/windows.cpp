@@ -1,6 +1,7 @@
 // The platform on Windows: port n is the COM device \\.\COMn, driven with
 // the Win32 communications functions; pauses wait on a high-resolution
 // waitable timer against the performance counter.
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -142,3 +143,5 @@ void RaisePriority() {
     // Ahead of ordinary threads; a pause spins for half a millisecond at most.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
 }
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -224,3 +224,6 @@ void RaisePriority() {
     sim::Start();
     sim::priorityRaised = sim::now;
 }
+
+// A simulated run's output goes to files and pipes.
+bool IsTerminal(std::FILE*) { return false; }
