@@ -85,3 +85,5 @@ bool LocalZoneKnown() {
     const std::string path = std::string(dir != nullptr && *dir ? dir : "/usr/share/zoneinfo") + "/" + tz;
     return access(path.c_str(), R_OK) == 0;
 }
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // An open serial line: a file descriptor or a Win32 handle.
 using LineHandle = std::intptr_t;
@@ -89,3 +90,6 @@ bool LocalZoneKnown();
 
 // The system's own text for a line call's error code.
 const char* LineErrorText(std::uint32_t code);
+
+// Whether `stream` writes to a terminal, where a line may be redrawn.
+bool IsTerminal(std::FILE* stream);

@@ -1,6 +1,7 @@
 // The platform on Windows: port n is the COM device \\.\COMn, driven with
 // the Win32 communications functions; pauses wait on a high-resolution
 // waitable timer against the performance counter.
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -171,3 +172,5 @@ const char* LineErrorText(std::uint32_t code) {
     for (DWORD i = n; i > 0 && (text[i - 1] == '\r' || text[i - 1] == '\n' || text[i - 1] == '.'); --i) text[i - 1] = '\0';
     return text;
 }
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -268,3 +268,6 @@ bool LocalZoneKnown() {
 }
 
 const char* LineErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+// A simulated run's output goes to files and pipes.
+bool IsTerminal(std::FILE*) { return false; }

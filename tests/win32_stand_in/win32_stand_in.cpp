@@ -1,7 +1,11 @@
 #include "win32_stand_in.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+
+#include "io.h"
 
 namespace win32 {
 std::vector<std::string> calls;
@@ -136,3 +140,7 @@ BOOL SetThreadPriority(HANDLE, int priority) {
     win32::calls.push_back("SetThreadPriority " + std::to_string(priority));
     return TRUE;
 }
+
+int _fileno(std::FILE* stream) { return fileno(stream); }
+
+int _isatty(int descriptor) { return isatty(descriptor); }
