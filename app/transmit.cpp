@@ -160,9 +160,9 @@ int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettin
         }
         if (position == 0 && !sending && !resting && !settings.carrier) {
             PinMinus12();
-            resting = true;
             SayRest(settings, second);
         }
+        if (position == 0) resting = !sending;
         // Each frame is built during the second before it (below); only the
         // first, and one after a step, before its own onset.
         if (position == 0 && sending && builtFor != second) Build(settings, second, next, status, &builtFor);
@@ -177,10 +177,9 @@ int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettin
                 continue;
             }
         }
-        if (position == 0 && sending) {
-            std::memcpy(frame, next, sizeof frame);
-            inFrame = true;
-            resting = false;
+        if (position == 0) {
+            if (sending) std::memcpy(frame, next, sizeof frame);
+            inFrame = sending;
         }
         SecondInProgress keyed{};
         if (inFrame) keyed = BeginSecond(settings.station, frame, position);

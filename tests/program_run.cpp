@@ -29,7 +29,9 @@ ProgramRun RunProgram(const RunSettings& s) {
                                              << (s.openFails ? 1 : 0) << "\nutc_step_after_ms " << s.utcStepAfterMs
                                              << "\nutc_step_ms " << s.utcStepMs << "\nutc_rate_ppm " << s.utcRatePpm
                                              << "\nheld_read_at_utc_ms " << s.heldReadAtUtcMs << "\nheld_read_us "
-                                             << s.heldReadUs
+                                             << s.heldReadUs << "\nlate_wake_at_utc_ms " << s.lateWakeAtUtcMs
+                                             << "\nlate_wake_us " << s.lateWakeUs << "\nsynced_after_ms "
+                                             << s.syncedAfterMs
                                              << "\nrecord dcf_record\n";
     std::filesystem::remove(dir + "/dcf_record");
     ProgramRun run;

@@ -38,6 +38,8 @@ struct RunSettings {
     std::int64_t utcStepAfterMs = 0, utcStepMs = 0;
     int utcRatePpm = 0;
     std::int64_t heldReadAtUtcMs = 0, heldReadUs = 0;  // one UTC reading's caller held up
+    std::int64_t lateWakeAtUtcMs = 0, lateWakeUs = 0;  // one sleep wakes late
+    std::int64_t syncedAfterMs = 0;  // the clock says it is synchronised from then on
 };
 
 ProgramRun RunProgram(const RunSettings& s);

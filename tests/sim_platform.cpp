@@ -69,12 +69,12 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     resetAt = start;
 }
 
-// Ends a run whose virtual time is up: writes each line change as
-// "<ns> <change>", the UTC clock's reading at each change into
-// <record>.utc, and when the timers were prepared and the priority raised
-// into <record>.timing, and exits as if the program had been stopped.
-static void StopWhenTimeIsUp() {
-    if (stopAt == 0 || now < stopAt) return;
+// Writes each line change as "<ns> <change>", the UTC clock's reading at
+// each change into <record>.utc, and when the timers were prepared and the
+// priority raised into <record>.timing: at the end of every run, whether
+// the program ends by itself or its virtual time is up.
+static void WriteRecord() {
+    if (recordPath.empty()) return;
     std::FILE* out = std::fopen(recordPath.c_str(), "w");
     if (out == nullptr) std::abort();
     for (const LineEvent& e : changes) std::fprintf(out, "%lld %d\n", static_cast<long long>(e.time), e.change);
@@ -87,6 +87,11 @@ static void StopWhenTimeIsUp() {
     if (out == nullptr) std::abort();
     std::fprintf(out, "%lld %lld\n", static_cast<long long>(timersPrepared), static_cast<long long>(priorityRaised));
     std::fclose(out);
+}
+
+// Ends a run whose virtual time is up, as if the program had been stopped.
+static void StopWhenTimeIsUp() {
+    if (stopAt == 0 || now < stopAt) return;
     std::exit(0);
 }
 // A whole-program run is set up at its first platform call from the file
@@ -136,6 +141,7 @@ static void Start() {
     Reset(start, startUtcMs * 1'000'000);
     stopAt = start + runSeconds * 1'000'000'000;
     recordPath = record;
+    std::atexit(WriteRecord);
     lineLatency = lineLatencyUs * 1'000;
     wakeLatency = wakeLatencyUs * 1'000;
     openFails = fails != 0;

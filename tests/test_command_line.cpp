@@ -103,6 +103,7 @@ struct StepCase {
     const char* what;
     std::int64_t stepAfterMs;  // since the start at 12:34:56, ZERO at 12:35:00
     std::int64_t stepMs;
+    std::int64_t lateWakeUs = 0;  // instead of a step, a sleep wakes this late then
 };
 
 TEST(CommandLine, FollowingSurvivesClockSteps) {
@@ -112,6 +113,9 @@ TEST(CommandLine, FollowingSurvivesClockSteps) {
         {"-13 s early in a frame: the same minute starts again", 4'000 + 60'000 + 5'300, -13'000},
         {"+1 h during the minute mark", 4'000 + 60'000 + 59'400, 3'600'000},
         {"-1 day between a check and its onset", 4'000 + 120'000 + 29'950, -86'400'000},
+        // Woken 60 ms late for an onset: keyed now, its pulse would last
+        // 40 ms; the frame is cut instead.
+        {"woken 60 ms late for second 31", 4'000 + 60'000 + 30'999, 0, 60'000},
     };
     const std::int64_t startUtcMs = 1260534896000;  // 2009-12-11 12:34:56
     for (const StepCase& c : cases) {
@@ -119,8 +123,20 @@ TEST(CommandLine, FollowingSurvivesClockSteps) {
         settings.arguments = "--follow -vv";
         settings.utcStepAfterMs = c.stepAfterMs;
         settings.utcStepMs = c.stepMs;
+        if (c.lateWakeUs != 0) {
+            settings.lateWakeAtUtcMs = startUtcMs + c.stepAfterMs;
+            settings.lateWakeUs = c.lateWakeUs;
+        }
         const ProgramRun run = RunProgram(settings);
         ASSERT_EQ(run.status, 0) << c.what << run.err;
+        // Every pulse keyed lasts its full length, and the cut is reported.
+        std::vector<Edge> all;
+        for (const Change& ch : run.changes)
+            if (ch.change == 5 || ch.change == 6) all.push_back({ch.utc, ch.change == 5});
+        for (const Pulse& p : PulsesFromEdges(all))
+            EXPECT_TRUE(std::llabs(p.width - 100 * kMs) < kMs || std::llabs(p.width - 200 * kMs) < kMs || p.width > 500 * kMs)
+                << c.what << " " << p.width;
+        EXPECT_NE(run.out.find(": frame cut, next whole frame at "), std::string::npos) << c.what;
         // Split the run at the step, each part stamped on the clock of its time.
         const std::int64_t stepAt = (startUtcMs + c.stepAfterMs) * kMs;
         std::vector<Change> before, after;
@@ -194,4 +210,68 @@ TEST(CommandLine, CentralEuropeanTimeAcrossTheSpringChange) {
     ExpectStatusLinesMatch(run.out, minutes);
     EXPECT_NE(run.out.find(" UTC  DCF77  clocks show Sun 2010-03-28 03:00 CEST at 01:00 UTC\n"), std::string::npos)
         << run.out;
+}
+
+// Sets the local zone the simulated program inherits.
+static void UseZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone);
+#else
+    setenv("TZ", zone, 1);
+#endif
+}
+
+struct OptionRunCase {
+    const char* what;
+    const char* arguments;
+    std::int64_t startUtcMs;
+    int runSeconds;
+    std::vector<int> carried;  // hour * 100 + minute of each frame decoded, in order
+    std::int64_t keyedFromMs, keyedUntilMs;  // every onset lies within; 0: anywhere
+    const char* said;  // a line the program prints
+    std::int64_t syncedAfterMs = 0;
+};
+
+TEST(CommandLine, ChosenTimesLimitsAndWindows) {
+    UseZone("UTC0");
+    const std::int64_t dec11 = 1260534896000;  // 2009-12-11 12:34:56 UTC, a Friday
+    const std::int64_t newYear = 1262303850000;  // 2009-12-31 23:57:30 UTC
+    const OptionRunCase cases[] = {
+        {"--time across the EU spring change, four frames", "--zone cet --time '2027-03-28 01:58' --minutes 4 -v",
+         dec11, 6 * 60, {158, 159, 300, 301}, dec11 + 4'000, dec11 + 4'000 + 4 * 60'000,
+         "clocks show Sun 2027-03-28 03:00 CEST at 12:38 UTC"},
+        {"--offset: UTC+1:30 across New Year", "--offset +1:30 --minutes 2 --follow", newYear, 5 * 60, {129, 130},
+         newYear + 30'000, newYear + 150'000, ""},
+        {"a window across midnight", "--window 23:59-00:01 --follow", newYear, 5 * 60, {0, 1}, newYear + 90'000,
+         newYear + 210'000, "outside the windows: the next opens at 23:59 local time"},
+        {"a window that opens while the start-up waits", "--window 12:36-12:38 --minutes 5", dec11, 5 * 60,
+         {1237, 1238}, dec11 + 64'000, dec11 + 184'000, ""},
+        {"a dry run prints three frames and keys nothing", "-n -m 3 -z cet -t '2027-10-31 02:58'", dec11, 60, {}, 0, 0,
+         "clocks show Sun 2027-10-31 02:58 CEST at 12:36 UTC\n"
+         "2009-12-11 12:36:00 UTC  DCF77  clocks show Sun 2027-10-31 02:59 CEST at 12:37 UTC\n"
+         "2009-12-11 12:37:00 UTC  DCF77  clocks show Sun 2027-10-31 02:00 CET at 12:38 UTC\n"},
+        {"waiting for a synchronised clock", "--wait-sync --minutes 1 --follow", dec11, 4 * 60, {1238},
+         dec11 + 124'000, dec11 + 184'000, "\nWaiting for the system clock to be synchronised.\n", 90'000},
+        {"a steady carrier for two minutes", "--carrier --minutes 2", dec11, 4 * 60, {}, 1, 1,
+         "steady full carrier, no time code\n"},
+    };
+    for (const OptionRunCase& c : cases) {
+        RunSettings settings{"", c.startUtcMs, c.runSeconds};
+        settings.arguments = c.arguments;
+        settings.syncedAfterMs = c.syncedAfterMs;
+        const ProgramRun run = RunProgram(settings);
+        EXPECT_EQ(run.status, 0) << c.what << run.err;
+        std::vector<int> carried;
+        for (const DecodedMinute& m : Decode(run)) {
+            EXPECT_TRUE(m.valid) << c.what << ": " << m.error;
+            carried.push_back(m.hour * 100 + m.minute);
+        }
+        EXPECT_EQ(carried, c.carried) << c.what;
+        for (const Change& ch : run.changes) {
+            if (ch.change != 5 || c.keyedFromMs == 0) continue;
+            EXPECT_GE(ch.utc, c.keyedFromMs * kMs) << c.what;
+            EXPECT_LT(ch.utc, c.keyedUntilMs * kMs) << c.what;
+        }
+        EXPECT_NE(run.out.find(c.said), std::string::npos) << c.what << "\n" << run.out;
+    }
 }

@@ -79,6 +79,38 @@ TEST(Options, CommandLines) {
         {{"3"}, BAD, "unexpected argument '3'", 0, "", 0, false, false},
         {{"-"}, BAD, "unexpected argument '-'", 0, "", 0, false, false},
         {{"--", "-v"}, BAD, "unexpected argument '-v'", 0, "", 0, false, false},
+        // A chosen time, an offset, a run limit and windows.
+        {{"-t", "2027-03-28 01:55", "-o", "-1", "-m", "10", "-w", "01:55-02:15,23:50-00:10", "-n"}, RUN, "", 2, "",
+         100, false, false},
+        {{"-t", "2023-02-29 12:00"}, BAD,
+         "the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '2023-02-29 12:00'", 0, "", 0, false,
+         false},
+        {{"--time=2027-03-28 1:55"}, BAD,
+         "the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '2027-03-28 1:55'", 0, "", 0, false,
+         false},
+        {{"-t", "1969-12-31 23:59"}, BAD,
+         "the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '1969-12-31 23:59'", 0, "", 0, false,
+         false},
+        // In the hour skipped in spring; in autumn the first 02:30 is taken.
+        {{"-z", "cet", "-t", "2027-03-28 02:30"}, BAD, "the time '2027-03-28 02:30' does not occur in that zone", 0, "",
+         0, false, false},
+        {{"-s", "msf", "-t", "2027-03-28 01:00"}, BAD, "the time '2027-03-28 01:00' does not occur in the station's time",
+         0, "", 0, false, false},
+        {{"-o", "+24:01"}, BAD, "the offset must be [+|-]H[:MM] within 24 hours, not '+24:01'", 0, "", 0, false, false},
+        {{"-o", "1:5"}, BAD, "the offset must be [+|-]H[:MM] within 24 hours, not '1:5'", 0, "", 0, false, false},
+        {{"-o", "+1:60"}, BAD, "the offset must be [+|-]H[:MM] within 24 hours, not '+1:60'", 0, "", 0, false, false},
+        {{"-m", "0"}, BAD, "the minutes must be a whole number from 1 up, not '0'", 0, "", 0, false, false},
+        {{"-m", "-3"}, BAD, "the minutes must be a whole number from 1 up, not '-3'", 0, "", 0, false, false},
+        {{"-w", "01:55-01:55"}, BAD,
+         "the window must be HH:MM-HH:MM[,HH:MM-HH:MM...], each of some length, not '01:55-01:55'", 0, "", 0, false,
+         false},
+        {{"-w", "01:55-02:15,"}, BAD,
+         "the window must be HH:MM-HH:MM[,HH:MM-HH:MM...], each of some length, not '01:55-02:15,'", 0, "", 0, false,
+         false},
+        {{"-w", "24:00-01:00"}, BAD,
+         "the window must be HH:MM-HH:MM[,HH:MM-HH:MM...], each of some length, not '24:00-01:00'", 0, "", 0, false,
+         false},
+        {{"-n", "--wait-sync"}, BAD, "--dry-run waits for nothing: drop --wait-sync", 0, "", 0, false, false},
     };
     for (const CommandLineCase& c : cases) {
         std::vector<const char*> argv{"dcf77tx"};
@@ -102,4 +134,23 @@ TEST(Options, CommandLines) {
         EXPECT_EQ(options.zone, c.zone) << line;
         EXPECT_EQ(options.station, c.station) << line;
     }
+}
+
+TEST(Options, NewOptionsSetTheirValues) {
+    const char* const argv[] = {"dcf77tx", "-vv", "-s", "JJY60", "-o", "-1:30", "-m", "10", "-w", "23:50-00:10",
+                                "-t", "2024-02-29 00:00", "--carrier", "--wait-sync"};
+    Options o;
+    std::string problem;
+    ASSERT_EQ(ParseCommandLine(14, argv, &o, &problem), RUN) << problem;
+    EXPECT_EQ(o.verbosity, 2);
+    EXPECT_EQ(o.station, STATION_JJY);
+    EXPECT_EQ(o.carrierHz, 60000);
+    EXPECT_EQ(o.offset, -5400);
+    EXPECT_EQ(o.minutes, 10);
+    ASSERT_EQ(o.windowCount, 1);
+    EXPECT_EQ(o.windows[0].start, 23 * 60 + 50);
+    EXPECT_EQ(o.windows[0].end, 10);
+    // 00:00 shown on a JJY clock 1:30 behind JST is 16:30 UTC the day before.
+    EXPECT_EQ(o.chosenFrameStart, 1709137800);
+    EXPECT_TRUE(o.carrier && o.waitSync && o.timeGiven);
 }

@@ -5,6 +5,8 @@
 
 #include <cctype>
 #include <cstdio>
+#include <sstream>
+#include <string>
 
 #include "program_run.h"
 #include "station_decoder.h"
@@ -34,6 +36,9 @@ TEST(StationProgram, EachStationAcrossItsDayBoundary) {
         settings.arguments = std::string("--station ") + c.station + " --follow --verbose";
         const ProgramRun run = RunProgram(settings);
         ASSERT_EQ(run.status, 0) << c.station << run.err;
+        // Every status line fits in 100 columns.
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 100u) << line;
         EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), c.durations) << c.station;
         std::vector<Edge> dtr;
         for (const Change& ch : run.changes)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "timecode/civil.h"
+#include "app/schedule.h"
 #include "timecode/zone.h"
 
 // Seconds since 1970 of a UTC date and time.
@@ -160,4 +161,33 @@ TEST_F(LocalZone, NewYorkWestOfUtc) {
         {"New Year's Eve 19:00 EST", At(2028, 1, 1, 0, 0), 27, 12, 31, 5, 19, 0, 0, 2},
     };
     ExpectMinutes(cases, ZONE_LOCAL);
+}
+
+struct WindowCase {
+    const char* what;
+    Window windows[2];
+    int count;
+    std::int64_t frameStart;
+    bool sent;
+};
+
+TEST_F(LocalZone, WindowsOfLocalTimeForOptionRuns) {
+    // An hour east of UTC, where 01:55 local is 00:55 UTC.
+    Use("CET-1");
+    const WindowCase cases[] = {
+        {"the first minute of a window", {{115, 135}}, 1, At(2027, 1, 10, 0, 55), true},
+        {"the last", {{115, 135}}, 1, At(2027, 1, 10, 1, 14), true},
+        {"its end is outside", {{115, 135}}, 1, At(2027, 1, 10, 1, 15), false},
+        {"the second of two windows", {{115, 135}, {175, 195}}, 2, At(2027, 1, 10, 1, 56), true},
+        {"between them", {{115, 135}, {175, 195}}, 2, At(2027, 1, 10, 1, 20), false},
+        {"across midnight: before it", {{23 * 60 + 50, 10}}, 1, At(2027, 1, 10, 22, 55), true},
+        {"across midnight: after it", {{23 * 60 + 50, 10}}, 1, At(2027, 1, 10, 23, 5), true},
+        {"across midnight: outside", {{23 * 60 + 50, 10}}, 1, At(2027, 1, 10, 23, 10), false},
+    };
+    for (const WindowCase& c : cases) {
+        TransmitSettings s{false, false, ZONE_UTC, STATION_DCF77};
+        s.windows = c.windows;
+        s.windowCount = c.count;
+        EXPECT_EQ(MinuteIsSent(s, c.frameStart), c.sent) << c.what;
+    }
 }
