@@ -52,17 +52,19 @@ struct MinuteCase {
     int announce, zoneBits;
 };
 
+static void ExpectMinute(const MinuteCase& c, Zone zone) {
+    const DcfTime r = RecordForMinute(c.utc, zone);
+    EXPECT_EQ(r.Year * 10000 + r.Month * 100 + r.Day, c.year * 10000 + c.month * 100 + c.day) << c.what;
+    EXPECT_EQ(r.WeekDay, c.weekDay) << c.what;
+    EXPECT_EQ(r.Hour * 100 + r.Minute, c.hour * 100 + c.minute) << c.what;
+    EXPECT_EQ(r.SummerTimeAnnounce, c.announce) << c.what;
+    EXPECT_EQ(r.ZoneBits, c.zoneBits) << c.what;
+    EXPECT_EQ(r.LeapSecondAnnounce, 0) << c.what;
+}
+
 template <std::size_t N>
 static void ExpectMinutes(const MinuteCase (&cases)[N], Zone zone) {
-    for (const MinuteCase& c : cases) {
-        const DcfTime r = RecordForMinute(c.utc, zone);
-        EXPECT_EQ(r.Year * 10000 + r.Month * 100 + r.Day, c.year * 10000 + c.month * 100 + c.day) << c.what;
-        EXPECT_EQ(r.WeekDay, c.weekDay) << c.what;
-        EXPECT_EQ(r.Hour * 100 + r.Minute, c.hour * 100 + c.minute) << c.what;
-        EXPECT_EQ(r.SummerTimeAnnounce, c.announce) << c.what;
-        EXPECT_EQ(r.ZoneBits, c.zoneBits) << c.what;
-        EXPECT_EQ(r.LeapSecondAnnounce, 0) << c.what;
-    }
+    for (const MinuteCase& c : cases) ExpectMinute(c, zone);
 }
 
 TEST(Zone, CetMinutesAcrossChanges) {
@@ -101,8 +103,20 @@ TEST(Zone, CetMinutesAcrossChanges) {
 // takes the system's zone.
 struct LocalZone : ::testing::Test {
     void Use(const char* zone) {
+        if (!Usable(zone)) GTEST_SKIP() << "no zone names on Windows";
+        Set(zone);
+    }
+    // Whether the C library here knows `zone`.
+    static bool Usable(const char* zone) {
 #ifdef _WIN32
-        if (std::strchr(zone, '/') != nullptr) GTEST_SKIP() << "no zone names on Windows";
+        return std::strchr(zone, '/') == nullptr;
+#else
+        (void)zone;
+        return true;
+#endif
+    }
+    static void Set(const char* zone) {
+#ifdef _WIN32
         _putenv_s("TZ", zone);
         _tzset();
 #else
@@ -146,21 +160,80 @@ TEST_F(LocalZone, BerlinSendsWhatCetSends) {
         }
 }
 
-TEST_F(LocalZone, NewYorkWestOfUtc) {
-    Use("America/New_York");
-    if (IsSkipped()) return;
-    const MinuteCase cases[] = {
+struct LocalMinuteCase {
+    const char* zone;  // TZ
+    MinuteCase minute;
+};
+
+TEST_F(LocalZone, MinutesAcrossChanges) {
+    const LocalMinuteCase cases[] = {
         // Spring 2027: 02:00 EST on Sunday 14 March (07:00 UTC) becomes 03:00 EDT.
-        {"01:00 EST", At(2027, 3, 14, 6, 0), 27, 3, 14, 7, 1, 0, 0, 2},
-        {"01:01 EST announces", At(2027, 3, 14, 6, 1), 27, 3, 14, 7, 1, 1, 1, 2},
-        {"03:00 EDT", At(2027, 3, 14, 7, 0), 27, 3, 14, 7, 3, 0, 1, 1},
-        {"03:01 EDT", At(2027, 3, 14, 7, 1), 27, 3, 14, 7, 3, 1, 0, 1},
+        {"America/New_York", {"01:00 EST", At(2027, 3, 14, 6, 0), 27, 3, 14, 7, 1, 0, 0, 2}},
+        {"America/New_York", {"01:01 EST announces", At(2027, 3, 14, 6, 1), 27, 3, 14, 7, 1, 1, 1, 2}},
+        {"America/New_York", {"03:00 EDT", At(2027, 3, 14, 7, 0), 27, 3, 14, 7, 3, 0, 1, 1}},
+        {"America/New_York", {"03:01 EDT", At(2027, 3, 14, 7, 1), 27, 3, 14, 7, 3, 1, 0, 1}},
         // The date changes at 05:00 UTC in winter: still Saturday before.
-        {"Saturday 23:59 EST", At(2027, 3, 14, 4, 59), 27, 3, 13, 6, 23, 59, 0, 2},
-        {"Sunday 00:00 EST", At(2027, 3, 14, 5, 0), 27, 3, 14, 7, 0, 0, 0, 2},
-        {"New Year's Eve 19:00 EST", At(2028, 1, 1, 0, 0), 27, 12, 31, 5, 19, 0, 0, 2},
+        {"America/New_York", {"Saturday 23:59 EST", At(2027, 3, 14, 4, 59), 27, 3, 13, 6, 23, 59, 0, 2}},
+        {"America/New_York", {"Sunday 00:00 EST", At(2027, 3, 14, 5, 0), 27, 3, 14, 7, 0, 0, 0, 2}},
+        {"America/New_York", {"New Year's Eve 19:00 EST", At(2028, 1, 1, 0, 0), 27, 12, 31, 5, 19, 0, 0, 2}},
+        // Ireland: the C library calls winter (GMT) daylight saving time;
+        // summer (IST) is still summer time.
+        {"Europe/Dublin", {"Dublin winter, standard", At(2027, 1, 13, 12, 0), 27, 1, 13, 3, 12, 0, 0, 2}},
+        {"Europe/Dublin", {"00:59 GMT announces", At(2027, 3, 28, 0, 59), 27, 3, 28, 7, 0, 59, 1, 2}},
+        {"Europe/Dublin", {"02:00 IST, summer", At(2027, 3, 28, 1, 0), 27, 3, 28, 7, 2, 0, 1, 1}},
+        {"Europe/Dublin", {"02:01 IST", At(2027, 3, 28, 1, 1), 27, 3, 28, 7, 2, 1, 0, 1}},
+        {"Europe/Dublin", {"01:59 IST announces", At(2027, 10, 31, 0, 59), 27, 10, 31, 7, 1, 59, 1, 1}},
+        {"Europe/Dublin", {"01:00 GMT again", At(2027, 10, 31, 1, 0), 27, 10, 31, 7, 1, 0, 1, 2}},
+        // Morocco: UTC+1 all year but the weeks around Ramadan (2025: from
+        // 23 February to 6 April, UTC+0), which are its standard time.
+        {"Africa/Casablanca", {"Casablanca January, summer", At(2025, 1, 15, 12, 0), 25, 1, 15, 3, 13, 0, 0, 1}},
+        {"Africa/Casablanca", {"02:59 +01 announces", At(2025, 2, 23, 1, 59), 25, 2, 23, 7, 2, 59, 1, 1}},
+        {"Africa/Casablanca", {"02:00 +00, standard", At(2025, 2, 23, 2, 0), 25, 2, 23, 7, 2, 0, 1, 2}},
+        {"Africa/Casablanca", {"02:01 +00", At(2025, 2, 23, 2, 1), 25, 2, 23, 7, 2, 1, 0, 2}},
+        {"Africa/Casablanca", {"03:00 +01 after Ramadan", At(2025, 4, 6, 2, 0), 25, 4, 6, 7, 3, 0, 1, 1}},
+        // Offsets off the minute, rounded: a zone counting leap seconds is
+        // 27 s short of CET; one 20 s past 01:30.
+        {"right/Europe/Berlin", {"13:01 CET despite leap seconds", At(2025, 1, 15, 12, 1), 25, 1, 15, 3, 13, 1, 0, 2}},
+        {"right/Europe/Berlin", {"14:01 CEST", At(2025, 7, 14, 12, 1), 25, 7, 14, 1, 14, 1, 0, 1}},
+        {"XYZ-1:30:20", {"13:31 at +01:30:20", At(2027, 1, 13, 12, 1), 27, 1, 13, 3, 13, 31, 0, 2}},
     };
-    ExpectMinutes(cases, ZONE_LOCAL);
+    for (const LocalMinuteCase& c : cases) {
+        if (!Usable(c.zone)) continue;
+        Set(c.zone);
+        ExpectMinute(c.minute, ZONE_LOCAL);
+    }
+}
+
+struct LocalOffsetCase {
+    const char* zone;  // TZ
+    std::int64_t utc;
+    std::int32_t offset, roundedBy;
+    bool summer;
+};
+
+TEST_F(LocalZone, OffsetsToTheMinuteAndSummerTime) {
+    const LocalOffsetCase cases[] = {
+        {"Europe/Dublin", At(2027, 1, 13, 12, 0), 0, 0, false},
+        {"Europe/Dublin", At(2027, 7, 14, 12, 0), 3600, 0, true},
+        {"Africa/Casablanca", At(2025, 3, 24, 12, 0), 0, 0, false},  // Ramadan
+        {"Africa/Casablanca", At(2025, 7, 14, 12, 0), 3600, 0, true},
+        // Summer around New Year, in the south.
+        {"Australia/Sydney", At(2027, 1, 13, 12, 0), 11 * 3600, 0, true},
+        {"Australia/Sydney", At(2027, 7, 14, 12, 0), 10 * 3600, 0, false},
+        {"JST-9", At(2027, 7, 14, 12, 0), 9 * 3600, 0, false},  // never changes
+        {"right/Europe/Berlin", At(2025, 1, 15, 12, 0), 3600, 27, false},
+        {"right/Europe/Berlin", At(2025, 7, 14, 12, 0), 7200, 27, true},
+        {"XYZ-1:30:20", At(2027, 1, 13, 12, 0), 5400, -20, false},
+        {"XYZ+0:00:40", At(2027, 1, 13, 12, 0), -60, -20, false},  // 40 s west
+    };
+    for (const LocalOffsetCase& c : cases) {
+        if (!Usable(c.zone)) continue;
+        Set(c.zone);
+        const ZoneState state = ZoneAt(ZONE_LOCAL, c.utc);
+        EXPECT_EQ(state.offset, c.offset) << c.zone << " at " << c.utc;
+        EXPECT_EQ(state.roundedBy, c.roundedBy) << c.zone << " at " << c.utc;
+        EXPECT_EQ(state.summer, c.summer) << c.zone << " at " << c.utc;
+    }
 }
 
 struct WindowCase {

@@ -15,14 +15,39 @@ std::int64_t EuSummerTimeStart(std::int64_t year) { return LastSundayOf31DayMont
 std::int64_t EuSummerTimeEnd(std::int64_t year) { return LastSundayOf31DayMonth(year, 10) * kSecondsPerDay + 3600; }
 
 // The C library's local time: TZ or /etc/localtime on POSIX systems, TZ or
-// the system's zone on Windows.
-static ZoneState LocalZoneAt(std::int64_t utc) {
+// the system's zone on Windows. The offset to the second, from the wall
+// time it gives (a zone counting leap seconds, such as right/Europe/Berlin,
+// is off UTC by them); 0 where the C library knows no local time.
+static std::int64_t RawLocalOffset(std::int64_t utc) {
     const std::time_t t = static_cast<std::time_t>(utc);
     const std::tm* local = std::localtime(&t);
-    if (local == nullptr) return {0, false};
+    if (local == nullptr) return 0;
     const std::int64_t wall = DaysFromCivil(local->tm_year + 1900LL, local->tm_mon + 1, local->tm_mday) * kSecondsPerDay +
                               local->tm_hour * 3600 + local->tm_min * 60 + local->tm_sec;
-    return {static_cast<std::int32_t>(wall - utc), local->tm_isdst > 0};
+    return wall - utc;
+}
+
+// The offset to the nearest whole minute (halves upwards): frames carry
+// whole minutes, and a clock set from a truncated one would be a minute off.
+static std::int64_t RoundToMinute(std::int64_t offset) { return FloorDiv(offset + 30, 60) * 60; }
+
+static ZoneState LocalZoneAt(std::int64_t utc) {
+    const std::int64_t raw = RawLocalOffset(utc);
+    const std::int64_t offset = RoundToMinute(raw);
+    // Summer time is the larger of the year's offsets, not the C library's
+    // tm_isdst: the zone database marks Irish winter (GMT) as daylight
+    // saving time and summer (IST, UTC+1) as standard time, and Morocco's
+    // weeks of UTC+0 around Ramadan as daylight saving time. DCF77's bits 17
+    // and 18 tell which of the two offsets a clock shows, summer time (CEST)
+    // being the larger; so a zone keeps summer time while it is ahead of the
+    // smallest offset it has that year (Morocco: all year but the Ramadan
+    // weeks), and a zone that never changes keeps standard time. Weekly
+    // samples meet every period of a week or longer.
+    const std::int64_t yearStart = DaysFromCivil(BreakDownSeconds(utc).tm_year + 1900LL, 1, 1) * kSecondsPerDay;
+    bool summer = false;
+    for (int week = 0; week < 53 && !summer; ++week)
+        summer = RoundToMinute(RawLocalOffset(yearStart + week * 7 * kSecondsPerDay)) < offset;
+    return {static_cast<std::int32_t>(offset), summer, static_cast<std::int32_t>(offset - raw)};
 }
 
 ZoneState ZoneAt(Zone zone, std::int64_t utc) {
@@ -30,12 +55,12 @@ ZoneState ZoneAt(Zone zone, std::int64_t utc) {
     case ZONE_CET: {
         const std::int64_t year = BreakDownSeconds(utc).tm_year + 1900LL;
         const bool summer = utc >= EuSummerTimeStart(year) && utc < EuSummerTimeEnd(year);
-        return {summer ? 7200 : 3600, summer};
+        return {summer ? 7200 : 3600, summer, 0};
     }
     case ZONE_LOCAL: return LocalZoneAt(utc);
     case ZONE_UTC: break;
     }
-    return {0, false};
+    return {0, false, 0};
 }
 
 DcfTime RecordForMinute(std::int64_t utc, Zone zone, std::int32_t shown) {

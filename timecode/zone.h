@@ -10,12 +10,13 @@
 enum Zone {
     ZONE_UTC,    // UTC, zone bits 17 and 18 both 0, nothing announced
     ZONE_CET,    // Central European (Summer) Time by the EU rule, built in
-    ZONE_LOCAL,  // the computer's own zone, as the C library knows it
+    ZONE_LOCAL,  // the computer's own zone, as the C library knows it, to the minute
 };
 
 struct ZoneState {
-    std::int32_t offset;  // seconds east of UTC
-    bool summer;          // summer time in force
+    std::int32_t offset;     // seconds east of UTC, a whole number of minutes
+    bool summer;             // summer time in force: the larger of the year's offsets
+    std::int32_t roundedBy;  // seconds the zone's own offset was moved to reach a whole minute
 };
 
 // 01:00 UTC on the last Sunday of March and of October of `year`: the EU's

@@ -4,10 +4,12 @@
 # finding: "dcf77tx-check: PASS ..." or "dcf77tx-check: FAIL ...", then
 # "dcf77tx-check: DONE" and powers the guest off.
 #
-# Checks what the unit grants the running program: active, its own non-root
-# user, real-time scheduling, locked memory, status lines in the journal;
-# then kills it with SIGKILL at second 35 of a minute and checks that
-# systemd starts it again and that it keys frames again.
+# Checks the command lines systemd makes of settings files (one of an
+# earlier version, one for sound with options) and of the installed one;
+# what the unit grants the running program: active, its own non-root user,
+# real-time scheduling, locked memory, status lines in the journal; then
+# kills it with SIGKILL at second 35 of a minute and checks that systemd
+# starts it again and that it keys frames again.
 
 say() { echo "<2>dcf77tx-check: $*" >/dev/kmsg; }
 pass() { say "PASS $*"; }
@@ -39,6 +41,31 @@ wait_for_lines() {
 
 main_pid() { systemctl show -p MainPID --value dcf77tx; }
 
+# A copy of the unit named $1 whose program prints its arguments, "[arg]"
+# each, instead of keying, with the settings given as the further arguments.
+settings_unit() {
+    name=$1
+    shift
+    printf '%s\n' "$@" >/run/$name.env
+    sed -e "s|^EnvironmentFile=.*|EnvironmentFile=/run/$name.env|" \
+        -e 's|^ExecStart=dcf77tx|ExecStart=printf [%%s] dcf77tx|' \
+        -e "s|^StandardOutput=.*|StandardOutput=truncate:/run/$name.out|" \
+        /usr/lib/systemd/system/dcf77tx.service >/run/systemd/system/$name.service
+}
+expect_arguments() {
+    systemctl start --wait "$1.service"
+    got=$(cat /run/"$1".out)
+    [ "$got" = "$3" ] && pass "settings $2: $got" || fail "settings $2: '$got', expected '$3'"
+}
+settings_unit dcf77tx-old DEVICE=/dev/ttyS3 ZONE=local FACTOR=97
+settings_unit dcf77tx-sound OUTPUT=--audio DEVICE=plughw:CARD=Device,DEV=0 FACTOR=100 \
+    'OPTIONS=--station msf --window 01:55-02:15,02:55-03:15 --wait-sync'
+systemctl daemon-reload
+expect_arguments dcf77tx-old "of an earlier version" \
+    "[dcf77tx][--device][/dev/ttyS3][--factor][97][--follow][--verbose][--zone][local]"
+expect_arguments dcf77tx-sound "for sound" \
+    "[dcf77tx][--audio][plughw:CARD=Device,DEV=0][--factor][100][--follow][--verbose][--station][msf][--window][01:55-02:15,02:55-03:15][--wait-sync]"
+
 # Three status lines: the frame begun at the first minute after the start,
 # and two whole frames after it (the first is not whole on the line: the
 # open asserts the lines until its first pulse ends).
@@ -51,6 +78,10 @@ pid=$(main_pid)
 
 state=$(systemctl is-active dcf77tx)
 [ "$state" = active ] && pass "service $state, main process $pid" || fail "service $state"
+
+arguments=$(tr '\0' ' ' </proc/"$pid"/cmdline | cut -d' ' -f2-)
+expected="--device /dev/ttyS1 --factor 100 --follow --verbose --zone utc "
+[ "$arguments" = "$expected" ] && pass "command line: $arguments" || fail "command line: '$arguments'"
 
 uid=$(sed -n 's/^Uid:[[:space:]]*\([0-9]*\).*/\1/p' /proc/"$pid"/status)
 user=$(getent passwd "$uid" | cut -d: -f1)

@@ -8,9 +8,10 @@
 #
 #   service_test.sh BUILD_DIR
 #
-# Needs root, qemu-system-x86_64, mmdebstrap and mkfs.ext4, and the Debian
-# package archive; exits 77 (skipped) without them. The Debian system is
-# built once and kept in BUILD_DIR/guest-service/cache.
+# Needs root, qemu-system-x86_64, mmdebstrap, mkfs.ext4 and cpack, and the
+# Debian package archive (until the system is built); exits 77 (skipped)
+# without them. The Debian system is built once and kept in
+# BUILD_DIR/guest-service/cache.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -27,16 +28,11 @@ skip() {
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed (apt-get install qemu-system-x86)"
 command -v mmdebstrap >/dev/null || skip "mmdebstrap is not installed (apt-get install mmdebstrap)"
 command -v mkfs.ext4 >/dev/null || skip "mkfs.ext4 is not installed (apt-get install e2fsprogs)"
+command -v cpack >/dev/null || skip "cpack is not installed (apt-get install cmake)"
 [[ $(id -u) == 0 ]] || skip "building the Debian system needs root"
 [[ -x $decoder ]] || { echo "build $decoder first"; exit 1; }
 
 mkdir -p "$work" "$cache"
-
-# The package, as `cpack -G DEB` makes it.
-rm -rf "$work/package"
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log"; exit 1; }
-package=$(ls "$work"/package/dcf77tx_*.deb)
 
 # A minimal Debian of this machine's release with systemd, udev (which
 # gives the serial devices to group dialout) and a kernel with its
@@ -46,7 +42,26 @@ packages=systemd,systemd-sysv,udev,dbus,libnss-systemd,linux-image-amd64,initram
 sources=/etc/apt/sources.list.d/debian.sources
 [[ -f $sources ]] || sources=http://deb.debian.org/debian
 recipe="$VERSION_CODENAME $packages $sources"
-if [[ ! -f $cache/debian.tar || $(cat "$cache/debian.recipe" 2>/dev/null) != "$recipe" ]]; then
+build_image=false
+[[ -f $cache/debian.tar && $(cat "$cache/debian.recipe" 2>/dev/null) == "$recipe" ]] || build_image=true
+if $build_image; then
+    # The archive answers (its release file, through apt and its settings)
+    # before a build that would otherwise fail half-way.
+    archive=$sources
+    [[ -f $sources ]] && archive=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' "$sources" | head -1)
+    probe=$(mktemp -d)
+    timeout 60 /usr/lib/apt/apt-helper download-file "$archive/dists/$VERSION_CODENAME/InRelease" "$probe/InRelease" \
+        >"$work/probe.log" 2>&1 || { rm -rf "$probe"; skip "the Debian package archive $archive does not answer"; }
+    rm -rf "$probe"
+fi
+
+# The package, as `cpack -G DEB` makes it.
+rm -rf "$work/package"
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; exit 1; }
+package=$(ls "$work"/package/dcf77tx_*.deb)
+
+if $build_image; then
     echo "building a Debian $VERSION_CODENAME system with systemd (once; kept in $cache)"
     image_started=$(date +%s)
     rm -f "$cache/debian.tar"
@@ -65,7 +80,9 @@ tar -C "$root" -xf "$cache/debian.tar"
 cp "$package" "$root/tmp/dcf77tx.deb"
 chroot "$root" dpkg -i /tmp/dcf77tx.deb >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; exit 1; }
 rm "$root/tmp/dcf77tx.deb"
-sed -i -e 's|^DEVICE=.*|DEVICE=/dev/ttyS1|' -e 's|^ZONE=.*|ZONE=utc|' "$root/etc/default/dcf77tx"
+sed -i -e 's|^DEVICE=.*|DEVICE=/dev/ttyS1|' -e 's|^OPTIONS=.*|OPTIONS=--zone utc|' "$root/etc/default/dcf77tx"
+grep -qx 'DEVICE=/dev/ttyS1' "$root/etc/default/dcf77tx" && grep -qx 'OPTIONS=--zone utc' "$root/etc/default/dcf77tx" ||
+    { echo "the settings file has no DEVICE= or OPTIONS= line to set"; exit 1; }
 chroot "$root" systemctl enable dcf77tx.service >/dev/null 2>&1
 echo dcf77tx-test >"$root/etc/hostname"
 echo "/dev/vda / ext4 rw 0 1" >"$root/etc/fstab"
@@ -127,7 +144,7 @@ if ! grep -q 'dcf77tx-check: DONE' <<<"$console" || grep -q 'dcf77tx-check: FAIL
     tail -40 <<<"$console"
     status=1
 fi
-for finding in "service active" "runs as user" "scheduling SCHED_FIFO" "memory locked" "journal:" "restarted as" \
+for finding in "settings of an earlier version" "settings for sound" "command line" "service active" "runs as user" "scheduling SCHED_FIFO" "memory locked" "journal:" "restarted as" \
                "keying again"; do
     grep -q "dcf77tx-check: PASS $finding" <<<"$console" || { echo "FAIL: no finding '$finding'"; status=1; }
 done
