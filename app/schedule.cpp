@@ -1,6 +1,7 @@
 #include "schedule.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "keying/keying.h"
@@ -119,6 +120,12 @@ void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& sett
         std::snprintf(offset, sizeof offset, " %c%d:%02d", settings.offset < 0 ? '-' : '+', east / 3600,
                       east / 60 % 60);
     }
+    // A zone whose offset is not whole minutes (one counting leap seconds)
+    // is sent to the nearest minute.
+    const std::int32_t rounded =
+        settings.station == STATION_DCF77 && settings.zone == ZONE_LOCAL ? ZoneAt(ZONE_LOCAL, minute).roundedBy : 0;
+    if (rounded != 0)
+        std::snprintf(offset + std::strlen(offset), sizeof offset - std::strlen(offset), " (zone %+d s)", -rounded);
     const std::tm start = BreakDownSeconds(frameStart);
     const std::tm shown = BreakDownSeconds(minute + zone.offset + settings.offset);
     const std::tm at = BreakDownSeconds(shownFrom);
