@@ -29,7 +29,7 @@ static void Fit(DeviceClock* c) {
     }
     const double mx = sx / c->count, my = sy / c->count;
     double period = NominalPeriod(c->rate);
-    if (DeviceClockSpan(*c) >= kRateSpanNanoseconds) {
+    if (DeviceClockSpan(*c) >= kReadySpanNanoseconds) {
         double sxx = 0, sxy = 0;
         for (int i = 0; i < c->count; ++i) {
             const double x = static_cast<double>(c->frame[At(*c, i)] - n0) - mx;
@@ -39,7 +39,9 @@ static void Fit(DeviceClock* c) {
         const double limit = NominalPeriod(c->rate) * kMaxRatePpm * 1e-6;
         period = std::clamp(sxy / sxx, NominalPeriod(c->rate) - limit, NominalPeriod(c->rate) + limit);
     }
-    // The line through the points' centre, taken at the newest point.
+    // The line through the points' centre, taken at the newest point. A
+    // position that moves in steps (USB cards: a packet's frames) reads up
+    // to a step behind: the line runs late by half a step on average.
     c->period = period;
     c->originFrame = n0;
     c->originUtc = u0 + static_cast<std::int64_t>(my - mx * period);

@@ -12,10 +12,9 @@
 // followed as its crystal warms; 3000 of them at one a 10 ms block.
 constexpr std::int64_t kClockWindowNanoseconds = 30'000'000'000;
 constexpr int kClockPoints = 4096;
-// Below this span of reports the card runs at its nominal rate for the
-// fit: a rate from a shorter span is mostly the reports' jitter.
-constexpr std::int64_t kRateSpanNanoseconds = 2'000'000'000;
-// The span from which edges may be placed by the fit (see DeviceClockReady).
+// Below this span of reports the fit takes the card's nominal rate (a
+// rate from a shorter span is mostly the reports' jitter) and places no
+// edges (see DeviceClockReady).
 constexpr std::int64_t kReadySpanNanoseconds = 1'000'000'000;
 // A report this far off the fit means the stream slipped: start afresh.
 constexpr std::int64_t kSlipNanoseconds = 20'000'000;

@@ -7,6 +7,7 @@
 
 #include "audio_demodulator.h"
 #include "program_run.h"
+#include "station_decoder.h"
 
 struct AudioEndsCase {
     const char* arguments;
@@ -95,10 +96,8 @@ TEST(AudioProgram, EdgesOnTheUtcSecondThroughLatencyDriftStepAndUnderrun) {
             stream.push_back({monotonic + utcAtZero + (monotonic >= stepAt ? stepMs * kMs : 0), e.asserted});
         }
         // Each stream begins with the full carrier until its first frame.
-        for (const DecodedMinute& m : DecodeMinutes(PulsesFromEdges(stream), true)) {
+        for (const DecodedMinute& m : DecodeMinutes(PulsesFromEdges(stream), true))
             if (m.valid) whole.push_back(m);
-            else std::printf("not whole: %s at %lld\n", m.error.c_str(), static_cast<long long>(m.start));
-        }
         edges.insert(edges.end(), stream.begin(), stream.end());
     }
     // 12:35 and 12:37 before the hold-up, 12:39 and 12:40 after; the 12:36
@@ -130,4 +129,54 @@ TEST(AudioProgram, EdgesOnTheUtcSecondThroughLatencyDriftStepAndUnderrun) {
                                       15500, 0);
     EXPECT_NEAR(5 * d.carrierHz, 77500, 1.0);
     EXPECT_LT(d.maxPhaseJumpRad, 0.05);
+}
+
+TEST(AudioProgram, WavFileStartsAtSecond59AndHoldsTenFrames) {
+    // Wednesday 28 February 2024, 15:14:30 UTC: 00:14:30 JST, before a
+    // call-sign minute.
+    RunSettings settings{"", 1709133270000, 10};
+    settings.arguments = "--wav out.wav --rate 48000 -s jjy";
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "out.wav at 48000 Hz: 13333.3 Hz, the third subharmonic of 40000 Hz (audible)\n"
+              "Starts at 2024-02-28 15:14:59 UTC: play it from that second; 10 whole frames follow.\n");
+    std::ifstream file(RunDirectory() + "/out.wav", std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t count = 48000 * 601;
+    ASSERT_EQ(bytes.size(), 44 + 2 * count);
+    auto field = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    EXPECT_EQ(std::string(bytes.data(), 4) + std::string(bytes.data() + 8, 8), "RIFFWAVEfmt ");
+    EXPECT_EQ(field(20), 0x00010001u);  // PCM, mono
+    EXPECT_EQ(field(24), 48000u);
+    EXPECT_EQ(field(34) & 0xffff, 16u);
+    EXPECT_EQ(field(40), 2 * count);
+    std::vector<std::int16_t> samples(count);
+    for (std::size_t k = 0; k < count; ++k)
+        samples[k] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[44 + 2 * k]) |
+                                               static_cast<unsigned char>(bytes[45 + 2 * k]) << 8);
+    // Sample 48000 k is second k of the file, which starts at 15:14:59.
+    const std::int64_t start = 1709133299 * kSecond;
+    const Demodulation d = Demodulate(samples.data(), count, 48000, 40000.0 / 3, start);
+    EXPECT_NEAR(d.carrierHz, 40000.0 / 3, 0.01);
+    // Played from silence, as a receiver hears it.
+    std::vector<Edge> edges{{start - kMs, true}, {start, false}};
+    edges.insert(edges.end(), d.edges.begin(), d.edges.end());
+    const std::map<std::int64_t, char> seconds = ReadSeconds("jjy", edges);
+    const std::vector<StationFrame> frames = DecodeStationFrames("jjy", seconds, edges);
+    // A JJY second is read up to the next reduction: the last frame's
+    // marker at 59 has none after it, so nine frames decode whole and the
+    // tenth up to its second 58.
+    ASSERT_EQ(frames.size(), 9u);
+    EXPECT_EQ(seconds.rbegin()->first, 1709133300 + 10 * 60 - 2);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].error, "") << i;
+        EXPECT_EQ(frames[i].start, 1709133300 + 60 * static_cast<std::int64_t>(i)) << i;
+        EXPECT_EQ(frames[i].minute, 15 + static_cast<int>(i)) << i;
+        EXPECT_EQ(frames[i].callSign, i == 0) << i;
+    }
 }
