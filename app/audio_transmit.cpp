@@ -31,7 +31,7 @@ struct AudioRun {
     DeviceClock clock;
     Carrier carrier;
     std::int64_t written;     // frames written since the stream (re)started
-    std::int64_t nextSecond;  // the UTC second planned next; 0: none yet
+    std::int64_t nextSecond;  // the UTC second planned next
     bool inFrame;             // the seconds planned so far belong to `frame`
     std::uint8_t frame[kFrameLength];
     bool quiet;               // an interruption was reported and no frame has been sent since
@@ -113,10 +113,17 @@ int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& set
     std::vector<std::int16_t> block(opened / kBlocksPerSecond);
     std::int64_t offset = 0;  // the UTC clock minus the monotonic one, as read last
     bool haveOffset = false;
+    bool restarted = false;  // the stream started afresh since the last block
     for (;;) {
         AudioReport report{};
         const AudioOutcome reported = ReportAudio(&report);
         if (reported == AUDIO_GONE) return Gone(device);
+        if (reported == AUDIO_RESTARTED) {
+            // The stream starts afresh: count its frames as the device does.
+            ResetDeviceClock(&run.clock, opened);
+            run.written = report.written;
+            restarted = true;
+        }
         std::int64_t now = 0;
         const UtcReading reading = ReadUtcClockAt(&now);
         const std::int64_t fresh = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds - now;
@@ -124,15 +131,19 @@ int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& set
         if (stepped) ShiftDeviceClock(&run.clock, fresh - offset);
         offset = fresh;
         haveOffset = true;
-        if (reported == AUDIO_PLAYING) NoteAudioReport(&run.clock, report, offset);
+        NoteAudioReport(&run.clock, report, offset);
 
         const FrameTime at = WhenFrameLeaves(run.clock, run.written);
         if (stepped) Interrupt(&run, at.utc, "the UTC clock stepped");
+        if (restarted) Interrupt(&run, at.utc, "the sound output ran dry (an underrun or a suspend) and restarted");
+        restarted = false;
         if (fadeIn) {
             CutPlan(&run.carrier, at.utc, 1.0);
             fadeIn = false;
         }
-        if (run.nextSecond == 0) run.nextSecond = FloorDiv(at.utc, kNanosecondsPerSecond) + 1;
+        // Nothing planned yet, or (a bug or a device gone astray) long past.
+        if (run.nextSecond * kNanosecondsPerSecond < at.utc - kNanosecondsPerSecond)
+            run.nextSecond = FloorDiv(at.utc, kNanosecondsPerSecond) + 1;
         // Every second whose first ramp begins before this block ends.
         const std::int64_t end = at.utc + static_cast<std::int64_t>(at.period * static_cast<double>(block.size()));
         while (run.nextSecond * kNanosecondsPerSecond - kRampNanoseconds < end) PlanNextSecond(&run, run.nextSecond++);
@@ -146,8 +157,7 @@ int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& set
             AudioReport afresh{};
             if (ReportAudio(&afresh) == AUDIO_GONE) return Gone(device);
             run.written = afresh.written;
-            Interrupt(&run, at.utc, "the sound output ran dry (an underrun or a suspend) and restarted");
-            run.nextSecond = 0;
+            restarted = true;
             continue;
         }
         run.written += static_cast<std::int64_t>(block.size());
