@@ -119,10 +119,11 @@ int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& set
         const AudioOutcome reported = ReportAudio(&report);
         if (reported == AUDIO_GONE) return Gone(device);
         if (reported == AUDIO_RESTARTED) {
-            // The stream starts afresh: count its frames as the device does.
+            // The stream starts afresh, its report to come.
             ResetDeviceClock(&run.clock, opened);
-            run.written = report.written;
+            run.written = 0;
             restarted = true;
+            continue;
         }
         std::int64_t now = 0;
         const UtcReading reading = ReadUtcClockAt(&now);
@@ -152,11 +153,9 @@ int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& set
         const AudioOutcome outcome = WriteAudio(block.data(), block.size());
         if (outcome == AUDIO_GONE) return Gone(device);
         if (outcome == AUDIO_RESTARTED) {
-            // The stream starts afresh: count its frames as the device does.
+            // The stream starts afresh, with none of this block.
             ResetDeviceClock(&run.clock, opened);
-            AudioReport afresh{};
-            if (ReportAudio(&afresh) == AUDIO_GONE) return Gone(device);
-            run.written = afresh.written;
+            run.written = 0;
             restarted = true;
             continue;
         }

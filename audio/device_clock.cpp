@@ -52,13 +52,13 @@ void NoteAudioReport(DeviceClock* c, const AudioReport& report, std::int64_t off
     const std::int64_t played = report.written - report.delay;
     const std::int64_t utc = report.monotonic + offset;
     // Until frames are seen going out, the stream has not started and its
-    // delay says nothing about time.
-    if (c->anyReport && played > c->lastPlayed) c->moving = true;
+    // delay (0, or all that is queued) says nothing about time.
+    if (report.delay > 0 && c->anyReport && played > c->lastPlayed) c->moving = true;
     c->anyReport = true;
     c->lastPlayed = played;
     c->lastFrame = played;
     c->lastUtc = utc;
-    if (!c->moving) return;
+    if (!c->moving || report.delay <= 0) return;
     if (c->count > 0 && std::llabs(WhenFrameLeaves(*c, played).utc - utc) > kSlipNanoseconds) c->count = 0;
     if (c->count == kClockPoints) {
         c->first = (c->first + 1) % kClockPoints;

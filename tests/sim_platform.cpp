@@ -388,7 +388,9 @@ AudioOutcome ReportAudio(AudioReport* report) {
     const std::int64_t played = Played(sim::now) / sim::audioGranule * sim::audioGranule;
     report->monotonic = sim::now + jitter;
     report->written = Written();
-    report->delay = Written() - played + static_cast<std::int64_t>(sim::audioLatency / Segment().period);
+    // As ALSA's status: no delay before the stream starts.
+    report->delay =
+        audioStarted ? Written() - played + static_cast<std::int64_t>(sim::audioLatency / Segment().period) : 0;
     return AUDIO_PLAYING;
 }
 
