@@ -27,7 +27,9 @@ constexpr std::int64_t kStepNanoseconds = 20'000'000;
 
 // The run's state between blocks.
 struct AudioRun {
-    const TransmitSettings* settings;
+    TransmitSettings settings;
+    std::int64_t chosen;      // the UTC minute whose frame carries --time; -1: none
+    bool shiftSet;            // the first frame fixed settings.shift
     DeviceClock clock;
     Carrier carrier;
     std::int64_t written;     // frames written since the stream (re)started
@@ -35,37 +37,67 @@ struct AudioRun {
     bool inFrame;             // the seconds planned so far belong to `frame`
     std::uint8_t frame[kFrameLength];
     bool quiet;               // an interruption was reported and no frame has been sent since
+    std::int64_t sendingFor;  // the UTC minute `sending` holds for
+    bool sending;             // whether that minute lies in a window
+    int sent;                 // whole frames (or minutes of carrier) sent
+    std::int64_t endAt;       // the run ends here, UTC ns; 0: not yet
 };
 
-// Plans UTC second `second`: a frame's second, from a minute on which the
-// device's clock is known; the second 59 that leads into such a minute;
-// else the full carrier.
+static bool Sending(AudioRun* run, std::int64_t minute) {
+    if (run->sendingFor != minute) {
+        run->sendingFor = minute;
+        run->sending = !run->settings.carrier && MinuteIsSent(run->settings, minute);
+    }
+    return run->sending;
+}
+
+// The frame keyed from UTC minute `frameStart`; the first one fixes which
+// minute --time makes the frames carry.
+static void KeyedFrame(AudioRun* run, std::int64_t frameStart, std::uint8_t* frame) {
+    if (run->chosen >= 0 && !run->shiftSet) {
+        run->settings.shift = run->chosen - frameStart;
+        run->shiftSet = true;
+    }
+    BuildKeyedFrame(run->settings, frameStart, frame);
+}
+
+// Plans UTC second `second`: a frame's second, from a minute in a window
+// on which the device's clock is known; the second 59 that leads into
+// such a minute; silence outside the windows and after the run; else the
+// full carrier.
 static void PlanNextSecond(AudioRun* run, std::int64_t second) {
-    const TransmitSettings& s = *run->settings;
+    const TransmitSettings& s = run->settings;
     const int position = static_cast<int>(FloorMod(second, 60));
+    const std::int64_t start = second * kNanosecondsPerSecond, minute = second - position;
+    if (run->endAt != 0) {
+        PlanLevel(&run->carrier, start, 0.0);
+        return;
+    }
     if (position == 0) {
-        run->inFrame = DeviceClockReady(run->clock);
+        run->inFrame = Sending(run, minute) && DeviceClockReady(run->clock);
         if (run->inFrame) {
-            BuildFrame(s.station, s.zone, second, run->frame);
+            KeyedFrame(run, second, run->frame);
             run->quiet = false;
             if (s.verbose) {
                 char status[kStatusLineSize];
-                FormatStatusLine(status, sizeof status, s.station, s.zone, second, run->frame);
+                FormatStatusLine(status, sizeof status, s, second, run->frame);
                 std::fputs(status, stdout);
                 std::fflush(stdout);
             }
         }
     }
-    const std::int64_t start = second * kNanosecondsPerSecond;
     if (run->inFrame) {
         PlanSecond(&run->carrier, s.station, run->frame[position], position, start);
-    } else if (position == 59 && DeviceClockReady(run->clock)) {
+    } else if (position == 59 && Sending(run, minute + 60) && DeviceClockReady(run->clock)) {
         std::uint8_t before[kFrameLength];
-        BuildFrame(s.station, s.zone, second - 59, before);
+        KeyedFrame(run, minute + 60, run->frame);
+        BuildKeyedFrame(run->settings, minute, before);
         PlanSecond(&run->carrier, s.station, before[59], 59, start);
     } else {
-        PlanLevel(&run->carrier, start, 1.0);
+        PlanLevel(&run->carrier, start, s.carrier || Sending(run, minute) ? 1.0 : 0.0);
     }
+    if (position == 59 && (run->inFrame || s.carrier) && s.minutes > 0 && ++run->sent == s.minutes)
+        run->endAt = start + kNanosecondsPerSecond;
 }
 
 // Ends the frame in progress after a step or a restart: the carrier goes
@@ -78,7 +110,7 @@ static void Interrupt(AudioRun* run, std::int64_t from, const char* what) {
     }
     run->quiet = true;
     run->inFrame = false;
-    CutPlan(&run->carrier, from, 1.0);
+    CutPlan(&run->carrier, from, run->settings.carrier || Sending(run, FloorDiv(from, 60 * kNanosecondsPerSecond) * 60) ? 1.0 : 0.0);
     run->nextSecond = FloorDiv(from, kNanosecondsPerSecond) + 1;
 }
 
@@ -87,21 +119,26 @@ static int Gone(const char* device) {
     return 1;
 }
 
-int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& settings) {
+int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, std::int64_t chosen) {
     unsigned opened = 0;
     char line[512];
     if (!OpenAudio(device, rate, &opened, line, sizeof line)) {
         std::fprintf(stderr, "dcf77tx: %s\n", line);
         return 1;
     }
-    const double carrierHz = StationCarrierHz(settings.station);
+    const double carrierHz = settings.carrierHz;
     FormatToneLine(line, sizeof line, device, opened, carrierHz);
-    std::printf("%s\n", line);
+    std::printf("%s\n%s", line, settings.carrier ? "steady full carrier, no time code\n" : "");
     std::fflush(stdout);
     PrepareTransmit(settings, ReadUtcClock().seconds);
 
     static AudioRun run;  // large: the clock's reports
-    run.settings = &settings;
+    run.settings = settings;
+    run.chosen = chosen;
+    run.shiftSet = false;
+    run.sendingFor = -1;
+    run.sent = 0;
+    run.endAt = 0;
     ResetDeviceClock(&run.clock, opened);
     // Fades in from silence at the first sample.
     run.carrier = StartCarrier(ToneFor(carrierHz, opened).hz, 0.0);
@@ -138,6 +175,10 @@ int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& set
         if (stepped) Interrupt(&run, at.utc, "the UTC clock stepped");
         if (restarted) Interrupt(&run, at.utc, "the sound output ran dry (an underrun or a suspend) and restarted");
         restarted = false;
+        if (run.endAt != 0 && at.utc > run.endAt + kRampNanoseconds) {
+            DrainAudio();
+            return 0;
+        }
         if (fadeIn) {
             CutPlan(&run.carrier, at.utc, 1.0);
             fadeIn = false;
@@ -164,7 +205,7 @@ int TransmitAudio(const char* device, unsigned rate, const TransmitSettings& set
 }
 
 int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, const TransmitSettings& settings) {
-    const double carrierHz = StationCarrierHz(settings.station);
+    const double carrierHz = settings.carrierHz;
     const std::uint64_t samples = static_cast<std::uint64_t>(rate) * (1 + 60 * static_cast<std::uint64_t>(minutes));
     if (samples > kMaxWavSamples) {
         std::fprintf(stderr, "dcf77tx: %d minutes at %u Hz do not fit in a WAV file\n", minutes, rate);
@@ -173,7 +214,7 @@ int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, 
     PrepareTransmit(settings, first);
     std::vector<std::array<std::uint8_t, kFrameLength>> frames(static_cast<std::size_t>(minutes) + 1);
     for (std::size_t i = 0; i < frames.size(); ++i)
-        BuildFrame(settings.station, settings.zone, first + 60 * (static_cast<std::int64_t>(i) - 1), frames[i].data());
+        BuildKeyedFrame(settings, first + 60 * (static_cast<std::int64_t>(i) - 1), frames[i].data());
     std::FILE* out = std::fopen(path, "wb");
     bool written = out != nullptr && WriteWavHeader(out, rate, samples) &&
                    WriteRenderedFrames(out, settings.station, carrierHz, rate, frames);
@@ -192,8 +233,8 @@ int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, 
     if (settings.verbose)
         for (std::size_t i = 1; i < frames.size(); ++i) {
             char status[kStatusLineSize];
-            FormatStatusLine(status, sizeof status, settings.station, settings.zone,
-                             first + 60 * (static_cast<std::int64_t>(i) - 1), frames[i].data());
+            FormatStatusLine(status, sizeof status, settings, first + 60 * (static_cast<std::int64_t>(i) - 1),
+                             frames[i].data());
             std::fputs(status, stdout);
         }
     return 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/audio.h"
 
@@ -43,6 +44,9 @@ std::int64_t audioGoneAt;
 bool audioOpenFails;
 bool audioMissing;
 std::vector<AudioSegment> audioPlayed;
+std::int64_t lateWakeAt;
+std::int64_t lateWakeBy;
+std::int64_t syncedAt;
 // Virtual time of the last Reset, from which the UTC rate counts.
 static std::int64_t resetAt = 0;
 
@@ -77,6 +81,9 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     utcRatePpb = 0;
     heldReadAt = 0;
     heldReadBy = 0;
+    lateWakeAt = 0;
+    lateWakeBy = 0;
+    syncedAt = 0;
     resetAt = start;
     audioRate = 48000;
     audioPpm = 0;
@@ -127,15 +134,20 @@ static void StopWhenTimeIsUp() {
 //                       held up this long
 //   audio_gone_after_ms the sound device goes away then
 //   audio_open_fails    1: the sound device cannot be opened
+//   late_wake_at_utc_ms, late_wake_us   the first sleep that ends at or
+//                       after that instant wakes this much late
+//   synced_after_ms     the clock reports itself synchronised only this
+//                       long after the start
 static void Start() {
     if (started) return;
     std::FILE* conf = std::fopen("dcf77tx_sim.conf", "r");
     if (conf == nullptr) std::abort();
     long long startUtcMs = 0, runSeconds = 600, lineLatencyUs = 0, wakeLatencyUs = 0, fails = 0;
-    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0;
     long long rate = 48000, latencyUs = 0, bufferMs = 100, granule = 1, jitterUs = 0, stallAfterMs = 0, stallMs = 0;
     long long goneAfterMs = 0, audioFails = 0;
     double ppm = 0;
+    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0, lateAtMs = 0, lateUs = 0;
+    long long syncedAfterMs = 0;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -162,6 +174,9 @@ static void Start() {
         else if (key == "audio_stall_ms") stallMs = number;
         else if (key == "audio_gone_after_ms") goneAfterMs = number;
         else if (key == "audio_open_fails") audioFails = number;
+        else if (key == "late_wake_at_utc_ms") lateAtMs = number;
+        else if (key == "late_wake_us") lateUs = number;
+        else if (key == "synced_after_ms") syncedAfterMs = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -186,6 +201,9 @@ static void Start() {
     audioStallBy = stallMs * 1'000'000;
     audioGoneAt = goneAfterMs != 0 ? start + goneAfterMs * 1'000'000 : 0;
     audioOpenFails = audioFails != 0;
+    lateWakeAt = lateAtMs * 1'000'000;
+    lateWakeBy = lateUs * 1'000;
+    syncedAt = start + syncedAfterMs * 1'000'000;
 }
 }  // namespace sim
 
@@ -255,6 +273,10 @@ void SleepUntilMonotonic(std::int64_t deadline) {
     sim::sleepTargets.push_back(deadline);
     if (deadline > sim::now) sim::now = deadline;
     sim::now += sim::wakeLatency;
+    if (sim::lateWakeAt != 0 && sim::UtcAt(sim::now) >= sim::lateWakeAt) {
+        sim::now += sim::lateWakeBy;
+        sim::lateWakeAt = 0;
+    }
     sim::StopWhenTimeIsUp();
 }
 
@@ -401,3 +423,27 @@ void DrainAudio() {
 }
 
 const char* AudioProblem() { return "No such device"; }
+RealTimeGrant RealTimeGranted() { return {sim::priorityRaised != 0, sim::timersPrepared != 0, "nothing"}; }
+
+ClockSync ClockSynchronisation() {
+    sim::Start();
+    return sim::now >= sim::syncedAt ? CLOCK_SYNCHRONISED : CLOCK_UNSYNCHRONISED;
+}
+
+// As on Linux, but without a system zone file to look for.
+bool LocalZoneKnown() {
+    const char* tz = std::getenv("TZ");
+    if (tz == nullptr) return true;
+    if (*tz == ':') ++tz;
+    if (*tz == '\0') return false;
+    if (std::strpbrk(tz, "0123456789") != nullptr && std::strchr(tz, '/') == nullptr) return true;
+    const std::string path = std::string(*tz == '/' ? "" : "/usr/share/zoneinfo/") + tz;
+    std::FILE* zone = std::fopen(path.c_str(), "rb");
+    if (zone != nullptr) std::fclose(zone);
+    return zone != nullptr;
+}
+
+const char* LineErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+// A simulated run's output goes to files and pipes.
+bool IsTerminal(std::FILE*) { return false; }

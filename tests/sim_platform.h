@@ -36,6 +36,9 @@ extern std::int64_t utcStepBy;       // by how much, ns
 extern std::int64_t utcRatePpb;      // how much faster UTC runs, parts per 10^9
 extern std::int64_t heldReadAt;      // UTC ns from which the next UTC reading is held up; 0: none
 extern std::int64_t heldReadBy;      // how long that reading's caller is held after it, ns
+extern std::int64_t lateWakeAt;      // UTC ns from which the next sleep wakes late; 0: none
+extern std::int64_t lateWakeBy;      // by how much, ns
+extern std::int64_t syncedAt;        // virtual time from which the clock is synchronised
 
 // The simulated sound device: it plays `audioRate` frames a second of its
 // own crystal, `audioPpm` fast against the monotonic clock, from a buffer

@@ -16,7 +16,7 @@ struct AudioEndsCase {
     std::string out, err;
 };
 
-TEST(AudioProgram, EndsAtOnce) {
+TEST(AudioProgram, SoundDeviceRefusedOrGone) {
     const AudioEndsCase cases[] = {
         {"--audio list", "", 0, "sim 48000\n", ""},
         // The device's own words, and no serial output at all.
@@ -179,4 +179,33 @@ TEST(AudioProgram, WavFileStartsAtSecond59AndHoldsTenFrames) {
         EXPECT_EQ(frames[i].minute, 15 + static_cast<int>(i)) << i;
         EXPECT_EQ(frames[i].callSign, i == 0) << i;
     }
+}
+
+TEST(AudioProgram, ChosenTimeAndRunLimit) {
+    // 12:34:56.5 UTC; the first whole frame carries 2024-12-31 23:59 UTC.
+    const std::int64_t startUtcMs = 1260534896500;
+    RunSettings settings{"", startUtcMs, 300};
+    settings.arguments = "--audio sim -s wwvb --time '2024-12-31 23:59' --minutes 2";
+    settings.simConf = "audio_ppm -150\naudio_latency_us 2000\n";
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Played> played = ReadPlayed();
+    ASSERT_EQ(played.size(), 1u);
+    const Played& p = played[0];
+    const std::int64_t utcAtZero = startUtcMs * kMs - kSimStart;
+    const Demodulation d = Demodulate(p.samples.data(), p.samples.size(), 1e9 / p.period, 20000, 0);
+    std::vector<Edge> edges;
+    for (const Edge& e : d.edges) edges.push_back({p.start + 2'000'000 + e.time + utcAtZero, e.asserted});
+    const std::vector<StationFrame> frames = DecodeStationFrames("wwvb", ReadSeconds("wwvb", edges), edges);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].start, 1260534900);  // 12:35 UTC, the first minute after the start
+    EXPECT_EQ(frames[0].year * 1000 + frames[0].dayOfYear, 24366);
+    EXPECT_EQ(frames[0].hour * 100 + frames[0].minute, 2359);
+    EXPECT_EQ(frames[1].year * 1000 + frames[1].dayOfYear, 25001);
+    EXPECT_EQ(frames[1].hour * 100 + frames[1].minute, 0);
+    // Played out to the end of the second frame, then silence.
+    const double end = static_cast<double>(p.start + utcAtZero) + p.period * static_cast<double>(p.samples.size());
+    EXPECT_GT(end, 1260535020.0 * kSecond);
+    EXPECT_LT(end, 1260535020.5 * kSecond);
+    for (std::size_t k = p.samples.size() - 48; k < p.samples.size(); ++k) ASSERT_EQ(p.samples[k], 0) << k;
 }

@@ -35,14 +35,30 @@ TEST(Options, CommandLines) {
         // A unique prefix of a long name; the last of a repeated option wins.
         {{"--fol", "--dev", "/dev/ttyUSB0", "-d", "/dev/serial/by-id/usb-FTDI-if00"}, RUN, "", 2,
          "/dev/serial/by-id/usb-FTDI-if00", 100, true, false},
-        {{"-f", "1e-3"}, RUN, "", 2, "", 0.001, false, false},
+        // A factor that keys a pulse as nothing, or a second over 2 s.
+        {{"-f", "1e-3"}, BAD, "the factor 0.001 keys DCF77's 100 ms pulse as 0 ms", 0, "", 0, false, false},
+        {{"-s", "wwvb", "-f", "0.2"}, BAD, "the factor 0.2 keys WWVB's 200 ms pulse as 0 ms", 0, "", 0, false, false},
+        {{"-f", "200.1"}, BAD, "the factor 200.1 makes a second last over 2 s (at most 200)", 0, "", 0, false, false},
+        {{"-f", "200"}, RUN, "", 2, "", 200, false, false},
+        // Following the clock, no period but a second's last may reach
+        // into the next second.
+        {{"--follow", "-s", "wwvb", "-f", "128"}, BAD,
+         "with --follow the factor 128 stretches WWVB's 800 ms period into the next second (below 124.94)", 0, "",
+         0, false, false},
+        {{"-s", "msf", "-f", "199.95", "--follow"}, BAD,
+         "with --follow the factor 199.95 stretches MSF's 500 ms period into the next second (below 199.90)", 0, "", 0,
+         false, false},
+        {{"-s", "wwvb", "-f", "128"}, RUN, "", 2, "", 128, false, false, ZONE_UTC, STATION_WWVB},
         {{"--zone", "cet", "-vzlocal"}, RUN, "", 2, "", 100, false, true, ZONE_LOCAL},
         {{"-z", "cet"}, RUN, "", 2, "", 100, false, false, ZONE_CET},
         {{"-s", "jjy", "--station=msf"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_MSF},
         {{"-z", "utc", "-s", "dcf77"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_DCF77},
         {{"-swwvb", "-z", "cet"}, BAD, "--zone applies to DCF77 only", 0, "", 0, false, false},
-        {{"-s", "DCF77"}, BAD, "unknown station 'DCF77' (dcf77, msf, wwvb or jjy)", 0, "", 0, false, false},
-        {{"--zone=CET"}, BAD, "unknown zone 'CET' (utc, cet or local)", 0, "", 0, false, false},
+        // Names in any letter case.
+        {{"-s", "DCF77"}, RUN, "", 2, "", 100, false, false},
+        {{"--zone=CET", "-s", "Dcf77"}, RUN, "", 2, "", 100, false, false, ZONE_CET},
+        {{"-s", "dcf"}, BAD, "unknown station 'dcf' (dcf77, msf, wwvb, jjy or jjy60)", 0, "", 0, false, false},
+        {{"--zone=CEST"}, BAD, "unknown zone 'CEST' (utc, cet or local)", 0, "", 0, false, false},
         {{"-vh"}, SHOW_HELP, "", 2, "", 100, false, true},
         {{"--version", "--bogus"}, SHOW_VERSION, "", 2, "", 100, false, false},
         {{"--bogus"}, BAD, "unknown option '--bogus'", 0, "", 0, false, false},
