@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/audio_transmit.h"
 #include "app/options.h"
 #include "app/transmit.h"
 #include "keying/keying.h"
@@ -105,6 +106,20 @@ static TransmitSettings SettingsOf(const Options& o) {
     return s;
 }
 
+// The sound card as the output: a device, its list, or a WAV file; always
+// on the UTC clock.
+static int SendSound(const Options& options, TransmitSettings settings) {
+    settings.follow = true;
+    if (options.audio == "list") return ListSoundDevices();
+    if (options.audio.empty()) {
+        const std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
+        if (options.timeGiven) settings.shift = options.chosenFrameStart - next;
+        return RenderWav(options.wav.c_str(), options.rate != 0 ? options.rate : 192000, next,
+                         options.minutes > 0 ? options.minutes : 10, settings);
+    }
+    return TransmitAudio(options.audio.c_str(), options.rate, settings, options.timeGiven ? options.chosenFrameStart : -1);
+}
+
 // Starts only once the system says its clock is synchronised, since a
 // board without a real-time clock starts at a wrong time.
 static void WaitForSynchronisedClock() {
@@ -143,6 +158,11 @@ int main(int argc, char** argv) {
         if (options.timeGiven) transmit.shift = options.chosenFrameStart - next;
         PrintFrames(next, options.minutes > 0 ? options.minutes : 1, transmit);
         return 0;
+    }
+    // The output: a sound device or file here, else the serial lines below.
+    if (!options.audio.empty() || !options.wav.empty()) {
+        if (options.waitSync && options.wav.empty()) WaitForSynchronisedClock();
+        return SendSound(options, transmit);
     }
     DeriveDurations();
     if (options.station == STATION_DCF77) {

@@ -8,6 +8,7 @@
 
 #include "app/schedule.h"
 #include "keying/keying.h"
+#include "platform/audio.h"
 
 const char* const kUsage =
     "Usage: dcf77tx [OPTION]...\n"
@@ -36,12 +37,18 @@ const char* const kUsage =
     "      --wait-sync     start once the system clock is synchronised\n"
     "      --carrier       a steady full carrier, no time code\n"
     "  -v, --verbose       one status line per frame; twice: also the frame's symbols\n"
+    "  -a, --audio DEVICE  send on a sound device (ALSA name: default, hw:1,0, ...) instead\n"
+    "                      of a serial port; --audio list shows the devices\n"
+    "      --rate HZ       the sound's sample rate (default: the device's highest of\n"
+    "                      192000, 96000, 48000, 44100; 192000 for --wav)\n"
+    "      --wav FILE      render second 59, then --minutes whole frames (default 10)\n"
+    "                      from --time or the next minute into a WAV file, at once\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the name and version and exit\n"
     "\n"
-    "Exit status: 0 after --help, --version, --dry-run or --minutes, 1 when the\n"
-    "serial port fails, 2 for a bad command line. Otherwise it runs until it is\n"
-    "stopped.\n";
+    "Exit status: 0 after --help, --version, --dry-run, --minutes or --wav, 1 when\n"
+    "the serial port or the sound device fails, 2 for a bad command line.\n"
+    "Otherwise it runs until it is stopped.\n";
 
 // Longest device path accepted: the platform names the device in a buffer
 // of this size, and a shortened path would name another device.
@@ -49,7 +56,7 @@ constexpr std::size_t kMaxDevicePath = 4000;
 
 enum OptionName {
     PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION,
-    TIME, OFFSET, MINUTES, WINDOW, DRY_RUN, WAIT_SYNC, CARRIER,
+    TIME, OFFSET, MINUTES, WINDOW, DRY_RUN, WAIT_SYNC, CARRIER, AUDIO, RATE, WAV,
 };
 
 struct OptionDefinition {
@@ -65,7 +72,8 @@ static const OptionDefinition kOptions[] = {
     {VERBOSE, 'v', "verbose", false},  {HELP, 'h', "help", false},       {VERSION, 'V', "version", false},
     {TIME, 't', "time", true},         {OFFSET, 'o', "offset", true},    {MINUTES, 'm', "minutes", true},
     {WINDOW, 'w', "window", true},     {DRY_RUN, 'n', "dry-run", false}, {WAIT_SYNC, 0, "wait-sync", false},
-    {CARRIER, 0, "carrier", false},
+    {CARRIER, 0, "carrier", false},    {AUDIO, 'a', "audio", true},      {RATE, 0, "rate", true},
+    {WAV, 0, "wav", true},
 };
 
 static const OptionDefinition* ByShortName(char c) {
@@ -108,6 +116,18 @@ static bool ReadFactor(const char* text, double* factor) {
     const double value = std::strtod(text, &end);
     if (end == text || *end != '\0' || !std::isfinite(value) || !(value > 0)) return false;
     *factor = value;
+    return true;
+}
+
+// Sample rates from telephone quality to the fastest sound cards.
+constexpr unsigned kMinRate = 8000, kMaxRate = 384000;
+
+static bool ReadRate(const char* text, unsigned* rate) {
+    std::int32_t value = 0;
+    if (!ReadPort(text, &value) || value < static_cast<std::int32_t>(kMinRate) ||
+        value > static_cast<std::int32_t>(kMaxRate))
+        return false;
+    *rate = static_cast<unsigned>(value);
     return true;
 }
 
@@ -227,6 +247,16 @@ static bool Apply(const OptionDefinition& o, const char* value, Options* options
         else if (SameName(value, "jjy") || SameName(value, "jjy60")) options->station = STATION_JJY;
         else *problem = std::string("unknown station '") + value + "' (dcf77, msf, wwvb, jjy or jjy60)";
         return problem->empty();
+    case AUDIO:
+    case WAV:
+        (o.name == AUDIO ? options->audio : options->wav) = value;
+        if (*value != '\0') return true;
+        *problem = o.name == AUDIO ? "the sound device's name is empty" : "the WAV file's name is empty";
+        return false;
+    case RATE:
+        if (ReadRate(value, &options->rate)) return true;
+        *problem = std::string("the rate must be a whole number of Hz from 8000 to 384000, not '") + value + "'";
+        return false;
     case TIME:
         options->timeGiven = true;
         if (ReadClockMinute(value, &options->time)) return true;
@@ -341,6 +371,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
         }
     }
     if (given.port && !options->device.empty()) return Refuse(problem, "--port and --device exclude each other");
+    const bool serial = given.port || !options->device.empty(), sound = !options->audio.empty();
+    if (sound && serial) return Refuse(problem, "--audio and the serial port (--port, --device) exclude each other");
+    if (!options->wav.empty() && (sound || serial)) return Refuse(problem, "--wav renders a file: no --audio, --port or --device");
+    if ((sound || !options->wav.empty()) && !AudioAvailable())
+        return Refuse(problem, "sound output (--audio, --wav) is not available on this system");
     // The other codes carry their own country's time.
     if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
     if (options->dryRun && options->waitSync) return Refuse(problem, "--dry-run waits for nothing: drop --wait-sync");

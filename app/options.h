@@ -28,6 +28,9 @@ struct Options {
     int verbosity = 0;       // how often -v was given: 2 adds each frame's symbols
     Zone zone = ZONE_UTC;    // the time DCF77's frames carry
     Station station = STATION_DCF77;
+    std::string audio;       // the sound device to send on; "list": list them
+    std::string wav;         // the WAV file to render into
+    unsigned rate = 0;       // sample rate; 0: the device's best, 192000 for --wav
     double carrierHz = 77500;     // the station's carrier; jjy60 is JJY on 60 kHz
     bool timeGiven = false;       // --time: the first whole frame carries `time`
     ClockMinute time{};

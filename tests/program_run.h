@@ -40,7 +40,11 @@ struct RunSettings {
     std::int64_t heldReadAtUtcMs = 0, heldReadUs = 0;  // one UTC reading's caller held up
     std::int64_t lateWakeAtUtcMs = 0, lateWakeUs = 0;  // one sleep wakes late
     std::int64_t syncedAfterMs = 0;  // the clock says it is synchronised from then on
+    std::string simConf = "";  // more "name value" lines for dcf77tx_sim.conf
 };
+
+// The directory a test's run works in.
+std::string RunDirectory();
 
 ProgramRun RunProgram(const RunSettings& s);
 
