@@ -4,11 +4,13 @@
 // phase are checked against the encoder and the stations' descriptions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <numbers>
 #include <string>
 #include <utility>
 
@@ -24,7 +26,10 @@ constexpr std::int64_t kMs = 1'000'000;
 constexpr std::int64_t kSecond = 1'000'000'000;
 
 static const char* Name(Station station) {
-    return station == STATION_DCF77 ? "dcf77" : station == STATION_MSF ? "msf" : station == STATION_WWVB ? "wwvb" : "jjy";
+    return station == STATION_DCF77 ? "dcf77"
+           : station == STATION_MSF ? "msf"
+           : station == STATION_WWVB ? "wwvb"
+                                     : "jjy";
 }
 
 static double CarrierHz(Station station) {
@@ -41,7 +46,10 @@ static double ToneHz(double carrier, unsigned rate) {
 
 // The reduced level's amplitude over the full one.
 static double ReducedRatio(Station station) {
-    return station == STATION_DCF77 ? 0.15 : station == STATION_WWVB ? std::pow(10.0, -17.0 / 20) : station == STATION_JJY ? 0.10 : 0;
+    return station == STATION_DCF77  ? 0.15
+           : station == STATION_WWVB ? std::pow(10.0, -17.0 / 20)
+           : station == STATION_JJY  ? 0.10
+                                     : 0;
 }
 
 // When the carrier is reduced in a second (ms from its start) for one symbol.
@@ -97,7 +105,8 @@ static std::vector<Interval> NominalReductions(Station station, const std::vecto
     std::uint8_t previous = frames[0][58];
     for (std::size_t f = 0; f < frames.size(); ++f)
         for (int s = f == 0 ? 59 : 0; s < 60; ++s) {
-            const std::int64_t second = begin + (f == 0 ? 0 : (1 + 60 * static_cast<std::int64_t>(f - 1) + s) * kSecond);
+            const std::int64_t index = f == 0 ? 0 : 1 + 60 * static_cast<std::int64_t>(f - 1) + s;
+            const std::int64_t second = begin + index * kSecond;
             const std::uint8_t symbol = frames[f][static_cast<std::size_t>(s)];
             if (symbol == kMorse) {
                 if (previous != kMorse) add(second, CallSignOff());
@@ -128,15 +137,15 @@ struct RenderCase {
 
 TEST(AudioRender, DemodulatedAsEachStationSends) {
     const RenderCase cases[] = {
-        // DCF77 (CET): 02:00 CET becomes 03:00 CEST; announced, then the zone bits change.
-        {STATION_DCF77, 48000, 1711846740},   // 15.5 kHz, the fifth subharmonic
-        {STATION_DCF77, 96000, 1711846740},   // 25.83 kHz, the third
-        {STATION_DCF77, 192000, 1711846740},  // the carrier itself
-        {STATION_DCF77, 44100, 1711846740},   // 15.5 kHz at the CD rate
-        // MSF: the frame carrying 02:00 BST (53B and 58B set), then 53B cleared.
-        {STATION_MSF, 48000, 1711846740},
-        {STATION_MSF, 96000, 1711846740},
-        {STATION_MSF, 192000, 1711846740},
+        // DCF77 (CET) carrying 01:59 CET, 03:00 CEST and 03:01 CEST: bits 16-18 101, 110, 010.
+        {STATION_DCF77, 48000, 1711846680},   // 15.5 kHz, the fifth subharmonic
+        {STATION_DCF77, 96000, 1711846680},   // 25.83 kHz, the third
+        {STATION_DCF77, 192000, 1711846680},  // the carrier itself
+        {STATION_DCF77, 44100, 1711846680},   // 15.5 kHz at the CD rate
+        // MSF carrying 00:59 GMT, 02:00 BST and 02:01 BST: 53B 1, 1, 0; 58B 0, 1, 1.
+        {STATION_MSF, 48000, 1711846680},
+        {STATION_MSF, 96000, 1711846680},
+        {STATION_MSF, 192000, 1711846680},
         // WWVB: 23:59 UTC, then the first minute of the day US summer time starts (57 set).
         {STATION_WWVB, 48000, 1710028680},
         {STATION_WWVB, 96000, 1710028680},
@@ -230,5 +239,61 @@ TEST(AudioRender, DemodulatedAsEachStationSends) {
                     d.reducedRatio - ReducedRatio(c.station), d.edges.size(), sum / static_cast<double>(nominal.size()),
                     worst, d.maxPhaseJumpRad, std::chrono::duration<double>(rendered - started).count(),
                     std::chrono::duration<double>(demodulated - rendered).count());
+    }
+}
+
+// The demodulator itself, on a keyed tone made here with no renderer: a card
+// running off its nominal rate, the tone asked for not quite the one played,
+// the hardest image of the mixing (20 kHz at 44.1 kHz), and a phase step it
+// must find.
+struct ToneCase {
+    double rate;    // as played
+    double toneHz;  // as played
+    double askedHz; // as given to the demodulator
+    double reduced; // level while reduced
+    double step;    // of the carrier's phase at 4.55 s, rad
+};
+
+TEST(AudioRender, DemodulatorFindsWhatWasMade) {
+    const ToneCase cases[] = {
+        {44108.82, 20000, 20000, 0, 0},         // carrier off, card 200 ppm fast
+        {48000, 15500, 15500, 0.15, 0.02},      // a small phase step
+        {191990.4, 77500, 77500.5, 0.10, 0},    // the tone asked for half a hertz off
+    };
+    const std::int64_t origin = 1'700'000'000 * kSecond;
+    for (const ToneCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, tone " + std::to_string(c.toneHz));
+        // Reductions at each second from 1 to 7 of 100, 200 and 500 ms in turn,
+        // the one at 2 s starting a third of a sample late.
+        std::vector<Interval> reduced;
+        for (int s = 1; s < 8; ++s) {
+            const std::int64_t from = s * kSecond + (s == 2 ? static_cast<std::int64_t>(1e9 / c.rate / 3) : 0);
+            reduced.push_back({from, s * kSecond + (s % 3 == 0 ? 500 : s % 3 == 1 ? 100 : 200) * kMs});
+        }
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(8 * c.rate));
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            const double t = static_cast<double>(k) / c.rate;
+            double level = 1;
+            for (const auto& [from, to] : reduced) {
+                // Raised-cosine ramps of 1 ms centred on each edge.
+                const double down = std::clamp((t - static_cast<double>(from) * 1e-9) / 1e-3 + 0.5, 0.0, 1.0);
+                const double up = std::clamp((t - static_cast<double>(to) * 1e-9) / 1e-3 + 0.5, 0.0, 1.0);
+                const double depth = (std::cos(std::numbers::pi * up) - std::cos(std::numbers::pi * down)) / 2;
+                level -= (1 - c.reduced) * depth;
+            }
+            const double phase = 2 * std::numbers::pi * std::fmod(c.toneHz * t, 1.0) + (t > 4.55 ? c.step : 0);
+            samples[k] = static_cast<std::int16_t>(std::lround(29205 * level * std::sin(phase)));
+        }
+        const Demodulation d = Demodulate(samples.data(), samples.size(), c.rate, c.askedHz, origin);
+        EXPECT_NEAR(d.carrierHz, c.toneHz, 1e-3);
+        EXPECT_NEAR(d.fullPeak, 29205 / 32767.0, 1e-4);
+        EXPECT_NEAR(d.reducedRatio, c.reduced, 1e-3);
+        EXPECT_NEAR(d.maxPhaseJumpRad, c.step, 2e-3);
+        ASSERT_EQ(d.edges.size(), 2 * reduced.size());
+        for (std::size_t i = 0; i < d.edges.size(); ++i) {
+            const std::int64_t nominal = origin + (i % 2 == 0 ? reduced[i / 2].first : reduced[i / 2].second);
+            EXPECT_EQ(d.edges[i].asserted, i % 2 == 0);
+            EXPECT_NEAR(static_cast<double>(d.edges[i].time - nominal) * c.rate / 1e9, 0, 0.05) << "edge " << i;
+        }
     }
 }
