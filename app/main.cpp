@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/audio_transmit.h"
 #include "app/options.h"
 #include "app/transmit.h"
 #include "keying/keying.h"
@@ -86,6 +87,17 @@ static int ReadCommandLine(int argc, char** argv, Options* options) {
     return -1;
 }
 
+// The sound card as the output: a device, its list, or a WAV file.
+static int SendSound(const Options& options) {
+    const TransmitSettings settings{true, options.verbose, options.zone, options.station};
+    if (options.audio == "list") return ListSoundDevices();
+    if (options.audio.empty()) {
+        const std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
+        return RenderWav(options.wav.c_str(), options.rate != 0 ? options.rate : 192000, next, 10, settings);
+    }
+    return TransmitAudio(options.audio.c_str(), options.rate, settings);
+}
+
 int main(int argc, char** argv) {
     // Any argument at all means the command line, not the dialogue.
     const bool dialogue = argc <= 1;
@@ -95,6 +107,8 @@ int main(int argc, char** argv) {
     } else {
         const int status = ReadCommandLine(argc, argv, &options);
         if (status >= 0) return status;
+        // The output: a sound device or file here, else the serial lines.
+        if (!options.audio.empty() || !options.wav.empty()) return SendSound(options);
     }
     DeriveDurations();
     if (options.station == STATION_DCF77) {

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "platform/audio.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -21,17 +23,23 @@ const char* const kUsage =
     "                      sends it) or local (this computer's time zone); DCF77 only\n"
     "  -s, --station NAME  the time code: dcf77 (default), msf, wwvb or jjy\n"
     "  -v, --verbose       one status line per frame on standard output\n"
+    "  -a, --audio DEVICE  send on a sound device (ALSA name: default, hw:1,0, ...) instead\n"
+    "                      of a serial port; --audio list shows the devices\n"
+    "      --rate HZ       the sound's sample rate (default: the device's highest of\n"
+    "                      192000, 96000, 48000, 44100; 192000 for --wav)\n"
+    "      --wav FILE      render second 59 and ten whole frames from the next minute\n"
+    "                      into a WAV file, at once\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the name and version and exit\n"
     "\n"
-    "Exit status: 0 after --help or --version, 1 when the serial port fails,\n"
-    "2 for a bad command line. Otherwise it runs until it is stopped.\n";
+    "Exit status: 0 after --help or --version, 1 when the serial port or the sound\n"
+    "device fails, 2 for a bad command line. Otherwise it runs until it is stopped.\n";
 
 // Longest device path accepted: the platform names the device in a buffer
 // of this size, and a shortened path would name another device.
 constexpr std::size_t kMaxDevicePath = 4000;
 
-enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION };
+enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION, AUDIO, RATE, WAV };
 
 struct OptionDefinition {
     OptionName name;
@@ -44,6 +52,7 @@ static const OptionDefinition kOptions[] = {
     {PORT, 'p', "port", true},         {DEVICE, 'd', "device", true},    {FACTOR, 'f', "factor", true},
     {FOLLOW, 0, "follow", false},      {ZONE, 'z', "zone", true},        {STATION, 's', "station", true},
     {VERBOSE, 'v', "verbose", false},  {HELP, 'h', "help", false},       {VERSION, 'V', "version", false},
+    {AUDIO, 'a', "audio", true},       {RATE, 0, "rate", true},          {WAV, 0, "wav", true},
 };
 
 static const OptionDefinition* ByShortName(char c) {
@@ -89,6 +98,18 @@ static bool ReadFactor(const char* text, double* factor) {
     return true;
 }
 
+// Sample rates from telephone quality to the fastest sound cards.
+constexpr unsigned kMinRate = 8000, kMaxRate = 384000;
+
+static bool ReadRate(const char* text, unsigned* rate) {
+    std::int32_t value = 0;
+    if (!ReadPort(text, &value) || value < static_cast<std::int32_t>(kMinRate) ||
+        value > static_cast<std::int32_t>(kMaxRate))
+        return false;
+    *rate = static_cast<unsigned>(value);
+    return true;
+}
+
 // Which of the options that exclude others were given.
 struct Given {
     bool port, zone;
@@ -126,6 +147,16 @@ static bool Apply(const OptionDefinition& o, const char* value, Options* options
         else if (std::strcmp(value, "jjy") == 0) options->station = STATION_JJY;
         else *problem = std::string("unknown station '") + value + "' (dcf77, msf, wwvb or jjy)";
         return problem->empty();
+    case AUDIO:
+    case WAV:
+        (o.name == AUDIO ? options->audio : options->wav) = value;
+        if (*value != '\0') return true;
+        *problem = o.name == AUDIO ? "the sound device's name is empty" : "the WAV file's name is empty";
+        return false;
+    case RATE:
+        if (ReadRate(value, &options->rate)) return true;
+        *problem = std::string("the rate must be a whole number of Hz from 8000 to 384000, not '") + value + "'";
+        return false;
     case FOLLOW: options->follow = true; return true;
     case VERBOSE: options->verbose = true; return true;
     default: return true;
@@ -187,6 +218,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
         }
     }
     if (given.port && !options->device.empty()) return Refuse(problem, "--port and --device exclude each other");
+    const bool serial = given.port || !options->device.empty(), sound = !options->audio.empty();
+    if (sound && serial) return Refuse(problem, "--audio and the serial port (--port, --device) exclude each other");
+    if (!options->wav.empty() && (sound || serial)) return Refuse(problem, "--wav renders a file: no --audio, --port or --device");
+    if ((sound || !options->wav.empty()) && !AudioAvailable())
+        return Refuse(problem, "sound output (--audio, --wav) is not available on this system");
     // The other codes carry their own country's time.
     if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
     return RUN;

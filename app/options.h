@@ -15,6 +15,9 @@ struct Options {
     bool verbose = false;    // one status line per frame
     Zone zone = ZONE_UTC;    // the time DCF77's frames carry
     Station station = STATION_DCF77;
+    std::string audio;       // the sound device to send on; "list": list them
+    std::string wav;         // the WAV file to render into
+    unsigned rate = 0;       // sample rate; 0: the device's best, 192000 for --wav
 };
 
 enum CommandLine {

@@ -17,8 +17,6 @@ constexpr std::int64_t kStepNanoseconds = 20'000'000;
 // An onset that could not be keyed until this long after it was due (the
 // process was held up) gives up its frame rather than key it late.
 constexpr std::int64_t kLateNanoseconds = 20'000'000;
-// Room for a status line; the longest, MSF's, takes under 200 characters.
-constexpr std::size_t kStatusLineSize = 320;
 
 // The scaled offset of every 10 nominal ms of a second, on which the
 // periods of every code end (JJY's Morse unit is 90 ms); worked out before
@@ -73,8 +71,8 @@ static void FormatSymbols(char* text, Station station, const std::uint8_t* frame
 
 // "2026-12-07 10:15:00 UTC  DCF77 Mon 2026-12-07 11:16 CET  <symbols>": the
 // frame's start, then the minute it carries as a clock will show it.
-static void FormatStatusLine(char* line, std::size_t size, Station station, Zone zone, std::int64_t frameStart,
-                             const std::uint8_t* frame) {
+void FormatStatusLine(char* line, std::size_t size, Station station, Zone zone, std::int64_t frameStart,
+                      const std::uint8_t* frame) {
     static const char* const kWeekDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     const std::int64_t carried = CarriedMinute(station, frameStart);
     const CarriedZone carriedZone = ZoneCarried(station, zone, carried);

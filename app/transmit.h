@@ -2,6 +2,7 @@
 // start or, when following, from the UTC clock, and a status line a frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -24,3 +25,11 @@ void PrepareTransmit(const TransmitSettings& settings, std::int64_t now);
 // after 1970, whose start the monotonic clock saw at `minuteStart`; the
 // pauses are already anchored there.
 [[noreturn]] void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings);
+
+// Room for a status line; the longest, MSF's, takes under 200 characters.
+constexpr std::size_t kStatusLineSize = 320;
+
+// The --verbose line of the frame keyed from UTC minute `frameStart`: its
+// start, then the minute it carries as a clock shows it, and its symbols.
+void FormatStatusLine(char* line, std::size_t size, Station station, Zone zone, std::int64_t frameStart,
+                      const std::uint8_t* frame);

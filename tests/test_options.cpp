@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "sim_platform.h"
 
 struct CommandLineCase {
     std::vector<const char*> arguments;  // after the program's name
@@ -16,6 +17,10 @@ struct CommandLineCase {
     bool follow, verbose;
     Zone zone = ZONE_UTC;
     Station station = STATION_DCF77;
+    const char* audio = "";
+    const char* wav = "";
+    unsigned rate = 0;
+    bool noSound = false;  // the build has no sound output
 };
 
 TEST(Options, CommandLines) {
@@ -63,6 +68,29 @@ TEST(Options, CommandLines) {
         {{"3"}, BAD, "unexpected argument '3'", 0, "", 0, false, false},
         {{"-"}, BAD, "unexpected argument '-'", 0, "", 0, false, false},
         {{"--", "-v"}, BAD, "unexpected argument '-v'", 0, "", 0, false, false},
+        // The sound card: the factor is accepted and does nothing.
+        {{"-a", "hw:1,0", "--rate", "48000", "-f", "98"}, RUN, "", 2, "", 98, false, false, ZONE_UTC, STATION_DCF77,
+         "hw:1,0", "", 48000},
+        {{"--audio=list"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_DCF77, "list"},
+        {{"--wav", "out.wav", "--rate=8000", "-s", "msf"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_MSF, "",
+         "out.wav", 8000},
+        {{"--audio", "default", "-p", "3"}, BAD, "--audio and the serial port (--port, --device) exclude each other", 0,
+         "", 0, false, false},
+        {{"-d", "/dev/ttyUSB0", "-a", "default"}, BAD,
+         "--audio and the serial port (--port, --device) exclude each other", 0, "", 0, false, false},
+        {{"--wav", "x.wav", "-a", "default"}, BAD, "--wav renders a file: no --audio, --port or --device", 0, "", 0,
+         false, false},
+        {{"--rate", "7999"}, BAD, "the rate must be a whole number of Hz from 8000 to 384000, not '7999'", 0, "", 0,
+         false, false},
+        {{"--rate", "48k"}, BAD, "the rate must be a whole number of Hz from 8000 to 384000, not '48k'", 0, "", 0,
+         false, false},
+        {{"--rate", "384001"}, BAD, "the rate must be a whole number of Hz from 8000 to 384000, not '384001'", 0, "",
+         0, false, false},
+        {{"-a", ""}, BAD, "the sound device's name is empty", 0, "", 0, false, false},
+        {{"--wav", "x.wav"}, BAD, "sound output (--audio, --wav) is not available on this system", 0, "", 0, false,
+         false, ZONE_UTC, STATION_DCF77, "", "", 0, true},
+        {{"-a", "default"}, BAD, "sound output (--audio, --wav) is not available on this system", 0, "", 0, false,
+         false, ZONE_UTC, STATION_DCF77, "", "", 0, true},
     };
     for (const CommandLineCase& c : cases) {
         std::vector<const char*> argv{"dcf77tx"};
@@ -71,6 +99,7 @@ TEST(Options, CommandLines) {
         for (const char* a : c.arguments) line += std::string(" ") + a;
         Options options;
         std::string problem;
+        sim::audioMissing = c.noSound;
         const CommandLine outcome = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &options, &problem);
         ASSERT_EQ(outcome, c.outcome) << line << ": " << problem;
         if (outcome == BAD) {
@@ -85,5 +114,9 @@ TEST(Options, CommandLines) {
         EXPECT_EQ(options.verbose, c.verbose) << line;
         EXPECT_EQ(options.zone, c.zone) << line;
         EXPECT_EQ(options.station, c.station) << line;
+        EXPECT_EQ(options.audio, c.audio) << line;
+        EXPECT_EQ(options.wav, c.wav) << line;
+        EXPECT_EQ(options.rate, c.rate) << line;
     }
+    sim::audioMissing = false;
 }
