@@ -35,8 +35,8 @@ static std::size_t BoxLength(double cycles, double rate) {
     std::size_t best = 1;
     double bestLeak = 2;
     for (std::size_t n = 1; n <= longest; ++n) {
-        const double leak =
-            std::abs(std::sin(std::numbers::pi * static_cast<double>(n) * 2 * cycles) / (static_cast<double>(n) * image));
+        const double periods = static_cast<double>(n) * 2 * cycles;
+        const double leak = std::abs(std::sin(std::numbers::pi * periods) / (static_cast<double>(n) * image));
         if (leak < 1e-4) return n;
         if (leak < bestLeak) best = n, bestLeak = leak;
     }
@@ -50,9 +50,15 @@ static std::vector<double> Envelope(const std::int16_t* samples, double cycles, 
                                     std::size_t to) {
     const std::size_t lo = from - (box - 1), length = to - from + 2 * (box - 1);
     std::vector<Complex> sum1(length + 1), sum2(length - box + 2);
-    Complex osc = Mixer(cycles, lo);
-    const Complex step = std::polar(1.0, -kTwoPi * cycles);
-    for (std::size_t i = 0; i < length; ++i, osc *= step) sum1[i + 1] = sum1[i] + static_cast<double>(samples[lo + i]) * osc;
+    const Complex start = Mixer(cycles, lo);
+    const double stepRe = std::cos(kTwoPi * cycles), stepIm = -std::sin(kTwoPi * cycles);
+    double re = start.real(), im = start.imag();
+    for (std::size_t i = 0; i < length; ++i) {
+        const double x = samples[lo + i], turned = re * stepRe - im * stepIm;
+        sum1[i + 1] = sum1[i] + Complex(x * re, x * im);
+        im = re * stepIm + im * stepRe;
+        re = turned;
+    }
     for (std::size_t j = 0; j + 1 < sum2.size(); ++j) sum2[j + 1] = sum2[j] + (sum1[j + box] - sum1[j]);
     std::vector<double> envelope(to - from);
     const double scale = 2.0 / (static_cast<double>(box) * static_cast<double>(box) * kFullScale);
@@ -70,7 +76,8 @@ static double MidPoint(const std::int16_t* samples, std::size_t count, double ra
     const auto plateau = static_cast<std::ptrdiff_t>(std::ceil(rate * 0.010));
     const auto at = static_cast<std::ptrdiff_t>(p);
     const std::ptrdiff_t from = std::max<std::ptrdiff_t>(at - guard - plateau, static_cast<std::ptrdiff_t>(box) - 1);
-    const std::ptrdiff_t to = std::min<std::ptrdiff_t>(at + guard + plateau, static_cast<std::ptrdiff_t>(count - box) + 1);
+    const std::ptrdiff_t to =
+        std::min<std::ptrdiff_t>(at + guard + plateau, static_cast<std::ptrdiff_t>(count - box) + 1);
     if (at - guard <= from || at + guard + 1 >= to) return -1;
     const std::vector<double> e =
         Envelope(samples, cycles, box, static_cast<std::size_t>(from), static_cast<std::size_t>(to));
@@ -78,7 +85,8 @@ static double MidPoint(const std::int16_t* samples, std::size_t count, double ra
     const double mid = (Median({e.begin(), before}) + Median({after, e.end()})) / 2;
     double best = -1;
     for (std::ptrdiff_t k = at - guard; k < at + guard; ++k) {
-        const double a = e[static_cast<std::size_t>(k - from)] - mid, b = e[static_cast<std::size_t>(k + 1 - from)] - mid;
+        const double a = e[static_cast<std::size_t>(k - from)] - mid;
+        const double b = e[static_cast<std::size_t>(k + 1 - from)] - mid;
         if ((a < 0) == (b < 0) || a == b) continue;
         const double t = static_cast<double>(k) + a / (a - b);
         if (best < 0 || std::abs(t - static_cast<double>(p)) < std::abs(best - static_cast<double>(p))) best = t;
@@ -92,15 +100,25 @@ static Demodulation Demodulated(const std::int16_t* samples, std::size_t count, 
     const double cycles = toneHz / rate;  // of the tone per sample
     const std::size_t box = BoxLength(cycles, rate);
     // Blocks of about 1 ms, whole boxes each: level and phase per block.
-    const std::size_t block = box * std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(rate * 0.001 / static_cast<double>(box))));
+    const auto boxes = static_cast<std::size_t>(std::max(1L, std::lround(rate * 0.001 / static_cast<double>(box))));
+    const std::size_t block = box * boxes;
     const std::size_t blocks = count / block;
     if (blocks < 3) return d;
     std::vector<double> level(blocks), phase(blocks);
-    const Complex step = std::polar(1.0, -kTwoPi * cycles);
+    // The mixer turns by plain arithmetic: std::complex's product guards
+    // against infinities at several times the cost, over every sample.
+    const double stepRe = std::cos(kTwoPi * cycles), stepIm = -std::sin(kTwoPi * cycles);
     for (std::size_t b = 0; b < blocks; ++b) {
-        Complex osc = Mixer(cycles, b * block), sum = 0;
-        for (std::size_t i = b * block; i < (b + 1) * block; ++i, osc *= step) sum += static_cast<double>(samples[i]) * osc;
-        sum *= 2.0 / (static_cast<double>(block) * kFullScale);
+        const Complex start = Mixer(cycles, b * block);
+        double re = start.real(), im = start.imag(), sumRe = 0, sumIm = 0;
+        for (std::size_t i = b * block; i < (b + 1) * block; ++i) {
+            const double x = samples[i], turned = re * stepRe - im * stepIm;
+            sumRe += x * re;
+            sumIm += x * im;
+            im = re * stepIm + im * stepRe;
+            re = turned;
+        }
+        const Complex sum = Complex(sumRe, sumIm) * (2.0 / (static_cast<double>(block) * kFullScale));
         level[b] = std::abs(sum);
         phase[b] = std::arg(sum);
     }

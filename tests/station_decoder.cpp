@@ -58,7 +58,9 @@ static int Ones(const std::string& bits, int from, int to) {
 static std::string Morse(std::int64_t start, const std::vector<Edge>& edges) {
     const auto intervals = Asserted(edges);
     std::string morse;
-    const std::int64_t from = start + 40 * kSecond, to = start + 49 * kSecond;
+    // The first element starts on second 40: allow it the same millisecond
+    // as every other second's edge.
+    const std::int64_t from = start + 40 * kSecond - kMs, to = start + 49 * kSecond + kMs;
     for (std::size_t i = 0; i + 1 < intervals.size(); ++i) {
         const std::int64_t on = intervals[i].second, off = intervals[i + 1].first;
         if (on < from || off > to) continue;
