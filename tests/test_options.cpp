@@ -187,3 +187,15 @@ TEST(Options, NewOptionsSetTheirValues) {
     EXPECT_EQ(o.chosenFrameStart, 1709137800);
     EXPECT_TRUE(o.carrier && o.waitSync && o.timeGiven);
 }
+
+TEST(Options, HelpFitsIn80Columns) {
+    std::string line;
+    for (const char* c = kUsage; *c; ++c) {
+        if (*c != '\n') {
+            line += *c;
+            continue;
+        }
+        EXPECT_LE(line.size(), 80u) << line;
+        line.clear();
+    }
+}
