@@ -289,8 +289,6 @@ static bool Apply(const OptionDefinition& o, const char* value, Options* options
     }
 }
 
-static const char* const kStationNames[] = {"DCF77", "MSF", "WWVB", "JJY"};
-
 // A factor is refused when it keys a pulse of the station as nothing or
 // stretches a second past 2 s; when following the clock, also when a
 // period that must end within the second would reach the next one, since
@@ -304,7 +302,7 @@ static std::string FactorProblem(const Options& options) {
     // and JJY's Morse, whose last element ends at 980 ms in second 41.
     static const std::int32_t kLatestInnerEnd[] = {200, 500, 800, 980};
     char text[200] = "";
-    const char* name = kStationNames[options.station];
+    const char* name = StationName(options.station);
     const std::int32_t shortest = kShortestPulse[options.station], inner = kLatestInnerEnd[options.station];
     if (ScaledDuration(shortest) <= 0)
         std::snprintf(text, sizeof text, "the factor %g keys %s's %d ms pulse as 0 ms", options.factor, name, shortest);

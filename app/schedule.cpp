@@ -8,10 +8,9 @@
 #include "timecode/civil.h"
 #include "timecode/timecode.h"
 
-static const char* const kStationNames[] = {"DCF77", "MSF", "WWVB", "JJY"};
-
-static const char* StationName(const TransmitSettings& s) {
-    return s.station == STATION_JJY && s.carrierHz == 60000 ? "JJY60" : kStationNames[s.station];
+// JJY on Kyushu's 60 kHz is named apart.
+static const char* NameOf(const TransmitSettings& s) {
+    return s.station == STATION_JJY && s.carrierHz == 60000 ? "JJY60" : StationName(s.station);
 }
 
 std::string FormatClockMinute(const ClockMinute& m) {
@@ -131,7 +130,7 @@ void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& sett
     const std::tm at = BreakDownSeconds(shownFrom);
     const int n = std::snprintf(line, size, "%04d-%02d-%02d %02d:%02d:%02d UTC  %s  clocks show %s %04d-%02d-%02d %02d:%02d %s%s at %02d:%02d UTC\n",
                                 start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min,
-                                start.tm_sec, StationName(settings), kWeekDays[shown.tm_wday], shown.tm_year + 1900,
+                                start.tm_sec, NameOf(settings), kWeekDays[shown.tm_wday], shown.tm_year + 1900,
                                 shown.tm_mon + 1, shown.tm_mday, shown.tm_hour, shown.tm_min, zoneName, offset,
                                 at.tm_hour, at.tm_min);
     if (settings.verbosity < 2 || n < 0 || static_cast<std::size_t>(n) >= size) return;

@@ -5,6 +5,11 @@
 #include "timecode/civil.h"
 #include "timecode/timecode.h"
 
+const char* StationName(Station station) {
+    static const char* const kNames[] = {"DCF77", "MSF", "WWVB", "JJY"};
+    return kNames[station];
+}
+
 std::int64_t CarriedMinute(Station station, std::int64_t frameStart) {
     // DCF77 and MSF announce the minute that begins when the frame ends;
     // WWVB and JJY name the minute the frame fills.

@@ -21,6 +21,9 @@ constexpr std::uint8_t kMsfSplit = 3;  // MSF: bit A 0, bit B 1
 constexpr std::uint8_t kMsfBoth = 4;   // MSF: bits A and B 1
 constexpr std::uint8_t kMorse = 5;     // JJY: this second's part of the call sign
 
+// "DCF77", "MSF", "WWVB" or "JJY".
+const char* StationName(Station station);
+
 // The UTC minute the frame keyed from `frameStart` carries.
 std::int64_t CarriedMinute(Station station, std::int64_t frameStart);
 
