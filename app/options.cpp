@@ -294,8 +294,6 @@ static bool Apply(const OptionDefinition& o, const char* value, Options* options
 // period that must end within the second would reach the next one, since
 // every frame would then be cut.
 static std::string FactorProblem(const Options& options) {
-    const double saved = Fudge;
-    Fudge = options.factor;
     static const std::int32_t kShortestPulse[] = {100, 100, 200, 200};
     // The latest end of a period that is not a second's last: DCF77's 1
     // (200 ms), MSF's minute marker (500), WWVB's marker and JJY's 0 (800),
@@ -304,15 +302,14 @@ static std::string FactorProblem(const Options& options) {
     char text[200] = "";
     const char* name = StationName(options.station);
     const std::int32_t shortest = kShortestPulse[options.station], inner = kLatestInnerEnd[options.station];
-    if (ScaledDuration(shortest) <= 0)
+    if (ScaledDurationFor(options.factor, shortest) <= 0)
         std::snprintf(text, sizeof text, "the factor %g keys %s's %d ms pulse as 0 ms", options.factor, name, shortest);
-    else if (ScaledDuration(1000) > 2000)
+    else if (ScaledDurationFor(options.factor, 1000) > 2000)
         std::snprintf(text, sizeof text, "the factor %g makes a second last over 2 s (at most 200)", options.factor);
-    else if (options.follow && ScaledDuration(inner) >= 1000)
+    else if (options.follow && ScaledDurationFor(options.factor, inner) >= 1000)
         std::snprintf(text, sizeof text,
                       "with --follow the factor %g stretches %s's %d ms period into the next second (below %.2f)",
                       options.factor, name, inner, 99950.0 / inner);
-    Fudge = saved;
     return text;
 }
 

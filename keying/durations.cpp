@@ -88,8 +88,10 @@ static std::int32_t ToDuration(double whole) {
     return static_cast<std::int32_t>(whole);
 }
 
-std::int32_t ScaledDuration(std::int32_t nominal) {
-    return ToDuration(keying::round(ExtendedScaled(Fudge, nominal, 0)));
+std::int32_t ScaledDuration(std::int32_t nominal) { return ScaledDurationFor(Fudge, nominal); }
+
+std::int32_t ScaledDurationFor(double factor, std::int32_t nominal) {
+    return ToDuration(keying::round(ExtendedScaled(factor, nominal, 0)));
 }
 
 void DeriveDurations() {

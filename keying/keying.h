@@ -45,6 +45,8 @@ void DeriveDurations();
 // the five durations are. An interval of a second lasts the difference of
 // the scaled offsets of its ends, so that every second lasts ms1000.
 std::int32_t ScaledDuration(std::int32_t nominal);
+// The same for another factor than `Fudge`.
+std::int32_t ScaledDurationFor(double factor, std::int32_t nominal);
 
 // One second of the carrier: periods in order, each asserted (carrier
 // reduced) or negated (full), with its end in nominal ms after the
