@@ -185,7 +185,7 @@ TEST(AudioProgram, ChosenTimeAndRunLimit) {
     // 12:34:56.5 UTC; the first whole frame carries 2024-12-31 23:59 UTC.
     const std::int64_t startUtcMs = 1260534896500;
     RunSettings settings{"", startUtcMs, 300};
-    settings.arguments = "--audio sim -s wwvb --time '2024-12-31 23:59' --minutes 2";
+    settings.arguments = "--audio sim -s wwvb --time \"2024-12-31 23:59\" --minutes 2";
     settings.simConf = "audio_ppm -150\naudio_latency_us 2000\n";
     const ProgramRun run = RunProgram(settings);
     ASSERT_EQ(run.status, 0) << run.err;

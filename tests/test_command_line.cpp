@@ -237,7 +237,7 @@ TEST(CommandLine, ChosenTimesLimitsAndWindows) {
     const std::int64_t dec11 = 1260534896000;  // 2009-12-11 12:34:56 UTC, a Friday
     const std::int64_t newYear = 1262303850000;  // 2009-12-31 23:57:30 UTC
     const OptionRunCase cases[] = {
-        {"--time across the EU spring change, four frames", "--zone cet --time '2027-03-28 01:58' --minutes 4 -v",
+        {"--time across the EU spring change, four frames", "--zone cet --time \"2027-03-28 01:58\" --minutes 4 -v",
          dec11, 6 * 60, {158, 159, 300, 301}, dec11 + 4'000, dec11 + 4'000 + 4 * 60'000,
          "clocks show Sun 2027-03-28 03:00 CEST at 12:38 UTC"},
         {"--offset: UTC+1:30 across New Year", "--offset +1:30 --minutes 2 --follow", newYear, 5 * 60, {129, 130},
@@ -246,7 +246,7 @@ TEST(CommandLine, ChosenTimesLimitsAndWindows) {
          newYear + 210'000, "outside the windows: the next opens at 23:59 local time"},
         {"a window that opens while the start-up waits", "--window 12:36-12:38 --minutes 5", dec11, 5 * 60,
          {1237, 1238}, dec11 + 64'000, dec11 + 184'000, ""},
-        {"a dry run prints three frames and keys nothing", "-n -m 3 -z cet -t '2027-10-31 02:58'", dec11, 60, {}, 0, 0,
+        {"a dry run prints three frames and keys nothing", "-n -m 3 -z cet -t \"2027-10-31 02:58\"", dec11, 60, {}, 0, 0,
          "clocks show Sun 2027-10-31 02:58 CEST at 12:36 UTC\n"
          "2009-12-11 12:36:00 UTC  DCF77  clocks show Sun 2027-10-31 02:59 CEST at 12:37 UTC\n"
          "2009-12-11 12:37:00 UTC  DCF77  clocks show Sun 2027-10-31 02:00 CET at 12:38 UTC\n"},
