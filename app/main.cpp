@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/audio_transmit.h"
 #include "app/options.h"
 #include "app/transmit.h"
 #include "keying/keying.h"
@@ -80,10 +81,64 @@ static int ReadCommandLine(int argc, char** argv, Options* options) {
     case RUN:
         break;
     }
+    if (options->waitSync && ClockSynchronisation() == CLOCK_SYNC_UNKNOWN) {
+        std::fputs("dcf77tx: --wait-sync is not supported here: the system does not say whether its clock is "
+                   "synchronised\nTry 'dcf77tx --help'.\n",
+                   stderr);
+        return 2;
+    }
     Port = options->port;
     if (!options->device.empty()) Device = options->device.c_str();
     Fudge = options->factor;
+    ExplainLineErrors = true;
     return -1;
+}
+
+static TransmitSettings SettingsOf(const Options& o) {
+    TransmitSettings s{o.follow, o.verbose, o.zone, o.station};
+    s.verbosity = o.verbosity;
+    s.carrierHz = o.carrierHz;
+    s.offset = o.offset;
+    s.minutes = o.minutes;
+    s.windows = o.windows;
+    s.windowCount = o.windowCount;
+    s.carrier = o.carrier;
+    return s;
+}
+
+// The sound card as the output: a device, its list, or a WAV file; always
+// on the UTC clock.
+static int SendSound(const Options& options, TransmitSettings settings) {
+    settings.follow = true;
+    if (options.audio == "list") return ListSoundDevices();
+    if (options.audio.empty()) {
+        const std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
+        if (options.timeGiven) settings.shift = options.chosenFrameStart - next;
+        return RenderWav(options.wav.c_str(), options.rate != 0 ? options.rate : 192000, next,
+                         options.minutes > 0 ? options.minutes : 10, settings);
+    }
+    return TransmitAudio(options.audio.c_str(), options.rate, settings, options.timeGiven ? options.chosenFrameStart : -1);
+}
+
+// Starts only once the system says its clock is synchronised, since a
+// board without a real-time clock starts at a wrong time.
+static void WaitForSynchronisedClock() {
+    if (ClockSynchronisation() == CLOCK_SYNCHRONISED) return;
+    Say("\nWaiting for the system clock to be synchronised.\n");
+    while (ClockSynchronisation() != CLOCK_SYNCHRONISED) SleepUntilMonotonic(MonotonicNanoseconds() + 1'000'000'000);
+}
+
+// Whether real-time priority and locked memory were obtained.
+static void SayRealTime() {
+    const RealTimeGrant g = RealTimeGranted();
+    char line[300];
+    if (g.priority && g.lockedMemory)
+        std::snprintf(line, sizeof line, "real-time priority and locked memory obtained\n");
+    else
+        std::snprintf(line, sizeof line, "%s%s%s: onsets may come late under load; %s\n",
+                      g.priority ? "" : "no real-time priority", !g.priority && !g.lockedMemory ? ", " : "",
+                      g.lockedMemory ? "" : "no locked memory", g.advice);
+    Say(line);
 }
 
 int main(int argc, char** argv) {
@@ -96,6 +151,19 @@ int main(int argc, char** argv) {
         const int status = ReadCommandLine(argc, argv, &options);
         if (status >= 0) return status;
     }
+    TransmitSettings transmit = SettingsOf(options);
+    if (options.dryRun) {
+        DeriveDurations();
+        const std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
+        if (options.timeGiven) transmit.shift = options.chosenFrameStart - next;
+        PrintFrames(next, options.minutes > 0 ? options.minutes : 1, transmit);
+        return 0;
+    }
+    // The output: a sound device or file here, else the serial lines below.
+    if (!options.audio.empty() || !options.wav.empty()) {
+        if (options.waitSync && options.wav.empty()) WaitForSynchronisedClock();
+        return SendSound(options, transmit);
+    }
     DeriveDurations();
     if (options.station == STATION_DCF77) {
         std::printf("%ld\t%ld\t%ld\t%ld\t%ld\n", static_cast<long>(ms100), static_cast<long>(ms200),
@@ -107,10 +175,10 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) std::printf(i + 1 < count ? "%ld\t" : "%ld\n", static_cast<long>(lengths[i]));
     }
     std::fflush(stdout);
+    if (options.waitSync) WaitForSynchronisedClock();
     Say("\nProgram will wait until next 00 second rollover.\n");
     PinOpen();
     PrepareTimers();
-    const TransmitSettings transmit{options.follow, options.verbose, options.zone, options.station};
     if (!dialogue) PrepareTransmit(transmit, ReadUtcClock().seconds);
 
     std::int64_t minute = 0;
@@ -122,7 +190,11 @@ int main(int argc, char** argv) {
     // The first frame's pauses count from the minute boundary itself, so
     // nothing done since then shifts the pulses.
     AnchorPauses(minuteStart);
-    if (!dialogue) Transmit(minute, minuteStart, transmit);
+    if (!dialogue) {
+        if (options.verbose) SayRealTime();
+        if (options.timeGiven) transmit.shift = options.chosenFrameStart - minute;
+        return Transmit(minute, minuteStart, transmit);
+    }
 
     // The frame keyed now carries the minute that begins when it ends.
     DcfTime record{};

@@ -1,9 +1,14 @@
 #include "options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+
+#include "app/schedule.h"
+#include "keying/keying.h"
+#include "platform/audio.h"
 
 const char* const kUsage =
     "Usage: dcf77tx [OPTION]...\n"
@@ -19,19 +24,40 @@ const char* const kUsage =
     "  -z, --zone ZONE     the time sent: utc (default; zone bits 0), cet (Central\n"
     "                      European Time with summer time, as the DCF77 transmitter\n"
     "                      sends it) or local (this computer's time zone); DCF77 only\n"
-    "  -s, --station NAME  the time code: dcf77 (default), msf, wwvb or jjy\n"
-    "  -v, --verbose       one status line per frame on standard output\n"
+    "  -s, --station NAME  the time code: dcf77 (default), msf, wwvb, jjy (40 kHz)\n"
+    "                      or jjy60 (60 kHz)\n"
+    "  -t, --time 'YYYY-MM-DD HH:MM'  the first whole frame carries this minute as\n"
+    "                      the clock shows it; the seconds stay on UTC\n"
+    "  -o, --offset [+|-]H[:MM]  shift the time shown, up to 24 h\n"
+    "  -m, --minutes N     stop after N whole frames\n"
+    "  -w, --window HH:MM-HH:MM[,...]  send only within these daily windows of\n"
+    "                      local time, e.g. 01:55-02:15,02:55-03:15\n"
+    "  -n, --dry-run       print the status lines of the frames (--minutes, default 1)\n"
+    "                      at once; open nothing\n"
+    "      --wait-sync     start once the system clock is synchronised\n"
+    "      --carrier       a steady full carrier, no time code\n"
+    "  -v, --verbose       one status line per frame; twice: also the frame's symbols\n"
+    "  -a, --audio DEVICE  send on a sound device (ALSA name: default, hw:1,0, ...) instead\n"
+    "                      of a serial port; --audio list shows the devices\n"
+    "      --rate HZ       the sound's sample rate (default: the device's highest of\n"
+    "                      192000, 96000, 48000, 44100; 192000 for --wav)\n"
+    "      --wav FILE      render second 59, then --minutes whole frames (default 10)\n"
+    "                      from --time or the next minute into a WAV file, at once\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the name and version and exit\n"
     "\n"
-    "Exit status: 0 after --help or --version, 1 when the serial port fails,\n"
-    "2 for a bad command line. Otherwise it runs until it is stopped.\n";
+    "Exit status: 0 after --help, --version, --dry-run, --minutes or --wav, 1 when\n"
+    "the serial port or the sound device fails, 2 for a bad command line.\n"
+    "Otherwise it runs until it is stopped.\n";
 
 // Longest device path accepted: the platform names the device in a buffer
 // of this size, and a shortened path would name another device.
 constexpr std::size_t kMaxDevicePath = 4000;
 
-enum OptionName { PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION };
+enum OptionName {
+    PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION,
+    TIME, OFFSET, MINUTES, WINDOW, DRY_RUN, WAIT_SYNC, CARRIER, AUDIO, RATE, WAV,
+};
 
 struct OptionDefinition {
     OptionName name;
@@ -44,6 +70,10 @@ static const OptionDefinition kOptions[] = {
     {PORT, 'p', "port", true},         {DEVICE, 'd', "device", true},    {FACTOR, 'f', "factor", true},
     {FOLLOW, 0, "follow", false},      {ZONE, 'z', "zone", true},        {STATION, 's', "station", true},
     {VERBOSE, 'v', "verbose", false},  {HELP, 'h', "help", false},       {VERSION, 'V', "version", false},
+    {TIME, 't', "time", true},         {OFFSET, 'o', "offset", true},    {MINUTES, 'm', "minutes", true},
+    {WINDOW, 'w', "window", true},     {DRY_RUN, 'n', "dry-run", false}, {WAIT_SYNC, 0, "wait-sync", false},
+    {CARRIER, 0, "carrier", false},    {AUDIO, 'a', "audio", true},      {RATE, 0, "rate", true},
+    {WAV, 0, "wav", true},
 };
 
 static const OptionDefinition* ByShortName(char c) {
@@ -89,9 +119,98 @@ static bool ReadFactor(const char* text, double* factor) {
     return true;
 }
 
+// Sample rates from telephone quality to the fastest sound cards.
+constexpr unsigned kMinRate = 8000, kMaxRate = 384000;
+
+static bool ReadRate(const char* text, unsigned* rate) {
+    std::int32_t value = 0;
+    if (!ReadPort(text, &value) || value < static_cast<std::int32_t>(kMinRate) ||
+        value > static_cast<std::int32_t>(kMaxRate))
+        return false;
+    *rate = static_cast<unsigned>(value);
+    return true;
+}
+
+// Reads `count` decimal digits at `text`, at most `max`; advances `text`.
+static bool ReadDigits(const char** text, int count, int max, int* value) {
+    *value = 0;
+    for (int i = 0; i < count; ++i, ++*text) {
+        if (**text < '0' || **text > '9') return false;
+        *value = *value * 10 + (**text - '0');
+    }
+    return *value <= max;
+}
+
+// "YYYY-MM-DD HH:MM", a date that exists.
+static bool ReadClockMinute(const char* text, ClockMinute* m) {
+    const char* p = text;
+    if (!ReadDigits(&p, 4, 9999, &m->year) || *p++ != '-' || !ReadDigits(&p, 2, 12, &m->month) || *p++ != '-' ||
+        !ReadDigits(&p, 2, 31, &m->day) || *p++ != ' ' || !ReadDigits(&p, 2, 23, &m->hour) || *p++ != ':' ||
+        !ReadDigits(&p, 2, 59, &m->minute) || *p != '\0')
+        return false;
+    if (m->year < 1970 || m->month < 1 || m->day < 1) return false;
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (m->year % 4 == 0 && m->year % 100 != 0) || m->year % 400 == 0;
+    return m->day <= kDays[m->month - 1] && (m->month != 2 || m->day <= 28 || leap);
+}
+
+// [+|-]H[:MM], at most 24 hours either way.
+static bool ReadOffset(const char* text, std::int32_t* offset) {
+    const char* p = text;
+    const int sign = *p == '-' ? -1 : 1;
+    if (*p == '+' || *p == '-') ++p;
+    int hours = 0, minutes = 0;
+    const int digits = p[0] >= '0' && p[0] <= '9' && p[1] >= '0' && p[1] <= '9' ? 2 : 1;
+    if (!ReadDigits(&p, digits, 24, &hours)) return false;
+    if (*p == ':' && (++p, !ReadDigits(&p, 2, 59, &minutes))) return false;
+    if (*p != '\0' || hours * 60 + minutes > 24 * 60) return false;
+    *offset = sign * (hours * 3600 + minutes * 60);
+    return true;
+}
+
+// A whole number from 1 to `max`.
+static bool ReadCount(const char* text, int max, int* count) {
+    long long value = 0;
+    if (*text == '\0') return false;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > max) return false;
+    }
+    if (value < 1) return false;
+    *count = static_cast<int>(value);
+    return true;
+}
+
+// HH:MM-HH:MM[,HH:MM-HH:MM...]; a window of no length is refused.
+static bool ReadWindows(const char* text, Options* options) {
+    const char* p = text;
+    options->windowCount = 0;
+    for (;;) {
+        int h1 = 0, m1 = 0, h2 = 0, m2 = 0;
+        if (!ReadDigits(&p, 2, 23, &h1) || *p++ != ':' || !ReadDigits(&p, 2, 59, &m1) || *p++ != '-' ||
+            !ReadDigits(&p, 2, 24, &h2) || *p++ != ':' || !ReadDigits(&p, 2, 59, &m2))
+            return false;
+        // 24:00 ends a day.
+        if (h2 == 24 && m2 != 0) return false;
+        const Window w{h1 * 60 + m1, (h2 * 60 + m2) % (24 * 60)};
+        if (w.start == w.end || options->windowCount == kMaxWindows) return false;
+        options->windows[options->windowCount++] = w;
+        if (*p == '\0') return true;
+        if (*p++ != ',') return false;
+    }
+}
+
+// Letters compared without regard to case.
+static bool SameName(const char* given, const char* name) {
+    for (; *given && *name; ++given, ++name)
+        if (std::tolower(static_cast<unsigned char>(*given)) != *name) return false;
+    return *given == *name;
+}
+
 // Which of the options that exclude others were given.
 struct Given {
-    bool port, zone;
+    bool port, zone, factor;
 };
 
 // Applies one option; false with `problem` set when its value is refused.
@@ -109,27 +228,92 @@ static bool Apply(const OptionDefinition& o, const char* value, Options* options
         else return true;
         return false;
     case FACTOR:
+        given->factor = true;
         if (ReadFactor(value, &options->factor)) return true;
         *problem = std::string("the factor must be a finite number above 0, not '") + value + "'";
         return false;
     case ZONE:
         given->zone = true;
-        if (std::strcmp(value, "utc") == 0) options->zone = ZONE_UTC;
-        else if (std::strcmp(value, "cet") == 0) options->zone = ZONE_CET;
-        else if (std::strcmp(value, "local") == 0) options->zone = ZONE_LOCAL;
+        if (SameName(value, "utc")) options->zone = ZONE_UTC;
+        else if (SameName(value, "cet")) options->zone = ZONE_CET;
+        else if (SameName(value, "local")) options->zone = ZONE_LOCAL;
         else *problem = std::string("unknown zone '") + value + "' (utc, cet or local)";
         return problem->empty();
     case STATION:
-        if (std::strcmp(value, "dcf77") == 0) options->station = STATION_DCF77;
-        else if (std::strcmp(value, "msf") == 0) options->station = STATION_MSF;
-        else if (std::strcmp(value, "wwvb") == 0) options->station = STATION_WWVB;
-        else if (std::strcmp(value, "jjy") == 0) options->station = STATION_JJY;
-        else *problem = std::string("unknown station '") + value + "' (dcf77, msf, wwvb or jjy)";
+        options->carrierHz = SameName(value, "dcf77") ? 77500 : SameName(value, "jjy") ? 40000 : 60000;
+        if (SameName(value, "dcf77")) options->station = STATION_DCF77;
+        else if (SameName(value, "msf")) options->station = STATION_MSF;
+        else if (SameName(value, "wwvb")) options->station = STATION_WWVB;
+        else if (SameName(value, "jjy") || SameName(value, "jjy60")) options->station = STATION_JJY;
+        else *problem = std::string("unknown station '") + value + "' (dcf77, msf, wwvb, jjy or jjy60)";
         return problem->empty();
+    case AUDIO:
+    case WAV:
+        (o.name == AUDIO ? options->audio : options->wav) = value;
+        if (*value != '\0') return true;
+        *problem = o.name == AUDIO ? "the sound device's name is empty" : "the WAV file's name is empty";
+        return false;
+    case RATE:
+        if (ReadRate(value, &options->rate)) return true;
+        *problem = std::string("the rate must be a whole number of Hz from 8000 to 384000, not '") + value + "'";
+        return false;
+    case TIME:
+        options->timeGiven = true;
+        if (ReadClockMinute(value, &options->time)) return true;
+        *problem = std::string("the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '") + value + "'";
+        return false;
+    case OFFSET:
+        if (ReadOffset(value, &options->offset)) return true;
+        *problem = std::string("the offset must be [+|-]H[:MM] within 24 hours, not '") + value + "'";
+        return false;
+    case MINUTES:
+        if (ReadCount(value, 1'000'000'000, &options->minutes)) return true;
+        *problem = std::string("the minutes must be a whole number from 1 up, not '") + value + "'";
+        return false;
+    case WINDOW:
+        if (ReadWindows(value, options)) return true;
+        *problem = std::string("the window must be HH:MM-HH:MM[,HH:MM-HH:MM...], each of some length, not '") +
+                   value + "'";
+        return false;
     case FOLLOW: options->follow = true; return true;
-    case VERBOSE: options->verbose = true; return true;
+    case VERBOSE:
+        options->verbose = true;
+        ++options->verbosity;
+        return true;
+    case DRY_RUN: options->dryRun = true; return true;
+    case WAIT_SYNC: options->waitSync = true; return true;
+    case CARRIER: options->carrier = true; return true;
     default: return true;
     }
+}
+
+static const char* const kStationNames[] = {"DCF77", "MSF", "WWVB", "JJY"};
+
+// A factor is refused when it keys a pulse of the station as nothing or
+// stretches a second past 2 s; when following the clock, also when a
+// period that must end within the second would reach the next one, since
+// every frame would then be cut.
+static std::string FactorProblem(const Options& options) {
+    const double saved = Fudge;
+    Fudge = options.factor;
+    static const std::int32_t kShortestPulse[] = {100, 100, 200, 200};
+    // The latest end of a period that is not a second's last: DCF77's 1
+    // (200 ms), MSF's minute marker (500), WWVB's marker and JJY's 0 (800),
+    // and JJY's Morse, whose last element ends at 980 ms in second 41.
+    static const std::int32_t kLatestInnerEnd[] = {200, 500, 800, 980};
+    char text[200] = "";
+    const char* name = kStationNames[options.station];
+    const std::int32_t shortest = kShortestPulse[options.station], inner = kLatestInnerEnd[options.station];
+    if (ScaledDuration(shortest) <= 0)
+        std::snprintf(text, sizeof text, "the factor %g keys %s's %d ms pulse as 0 ms", options.factor, name, shortest);
+    else if (ScaledDuration(1000) > 2000)
+        std::snprintf(text, sizeof text, "the factor %g makes a second last over 2 s (at most 200)", options.factor);
+    else if (options.follow && ScaledDuration(inner) >= 1000)
+        std::snprintf(text, sizeof text,
+                      "with --follow the factor %g stretches %s's %d ms period into the next second (below %.2f)",
+                      options.factor, name, inner, 99950.0 / inner);
+    Fudge = saved;
+    return text;
 }
 
 static CommandLine Refuse(std::string* problem, const std::string& text) {
@@ -187,7 +371,25 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
         }
     }
     if (given.port && !options->device.empty()) return Refuse(problem, "--port and --device exclude each other");
+    const bool serial = given.port || !options->device.empty(), sound = !options->audio.empty();
+    if (sound && serial) return Refuse(problem, "--audio and the serial port (--port, --device) exclude each other");
+    if (!options->wav.empty() && (sound || serial)) return Refuse(problem, "--wav renders a file: no --audio, --port or --device");
+    if ((sound || !options->wav.empty()) && !AudioAvailable())
+        return Refuse(problem, "sound output (--audio, --wav) is not available on this system");
     // The other codes carry their own country's time.
     if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
+    if (options->dryRun && options->waitSync) return Refuse(problem, "--dry-run waits for nothing: drop --wait-sync");
+    if (given.factor) {
+        const std::string factor = FactorProblem(*options);
+        if (!factor.empty()) return Refuse(problem, factor);
+    }
+    if (options->zone == ZONE_LOCAL && !LocalZoneKnown())
+        return Refuse(problem, "--zone local: the C library does not know this computer's zone (TZ '" +
+                                   std::string(std::getenv("TZ") != nullptr ? std::getenv("TZ") : "") +
+                                   "'; no zone data?)");
+    if (options->timeGiven &&
+        !FrameStartShowing(options->station, options->zone, options->offset, options->time, &options->chosenFrameStart))
+        return Refuse(problem, "the time '" + FormatClockMinute(options->time) + "' does not occur in " +
+                                   (options->station == STATION_DCF77 ? "that zone" : "the station's time"));
     return RUN;
 }

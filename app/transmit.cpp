@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "keying/keying.h"
 #include "timecode/civil.h"
@@ -17,8 +18,6 @@ constexpr std::int64_t kStepNanoseconds = 20'000'000;
 // An onset that could not be keyed until this long after it was due (the
 // process was held up) gives up its frame rather than key it late.
 constexpr std::int64_t kLateNanoseconds = 20'000'000;
-// Room for a status line; the longest, MSF's, takes under 200 characters.
-constexpr std::size_t kStatusLineSize = 320;
 
 // The scaled offset of every 10 nominal ms of a second, on which the
 // periods of every code end (JJY's Morse unit is 90 ms); worked out before
@@ -34,66 +33,8 @@ void PrepareTransmit(const TransmitSettings& settings, std::int64_t now) {
     for (int i = 0; i <= 100; ++i) scaledEnds[i] = ScaledDuration(i * 10);
     // The C library reads the local zone's rules on first use.
     std::uint8_t frame[kFrameLength];
-    BuildFrame(settings.station, settings.zone, now, frame);
-}
-
-static const char* const kStationNames[] = {"DCF77", "MSF", "WWVB", "JJY"};
-
-// The frame's symbols as text: DCF77's 59 bits grouped by field; for the
-// others ten seconds a group, M a marker and C a Morse second, and for MSF
-// the A bits, then the B bits.
-static void FormatSymbols(char* text, Station station, const std::uint8_t* frame) {
-    static const int kDcf77GroupEnds[] = {15, 20, 28, 35, 41, 44, 49, 57, 99};
-    int n = 0;
-    if (station == STATION_DCF77) {
-        for (int second = 0, group = 0; second < kFrameLength - 1; ++second) {
-            text[n++] = static_cast<char>('0' + frame[second]);
-            if (second == kDcf77GroupEnds[group]) {
-                text[n++] = ' ';
-                ++group;
-            }
-        }
-        text[n] = '\0';
-        return;
-    }
-    for (int line = 0; line < (station == STATION_MSF ? 2 : 1); ++line) {
-        if (station == STATION_MSF) {
-            text[n++] = line == 0 ? 'A' : 'B';
-            text[n++] = ' ';
-        }
-        for (int second = 0; second < kFrameLength; ++second) {
-            const std::uint8_t s = frame[second];
-            const bool bitA = s == kLongPulse || s == kMsfBoth, bitB = s == kMsfSplit || s == kMsfBoth;
-            text[n++] = s == kMinuteMark ? 'M' : s == kMorse ? 'C' : (line == 0 ? bitA : bitB) ? '1' : '0';
-            if (second % 10 == 9) text[n++] = ' ';
-        }
-    }
-    text[n - 1] = '\0';
-}
-
-// "2026-12-07 10:15:00 UTC  DCF77 Mon 2026-12-07 11:16 CET  <symbols>": the
-// frame's start, then the minute it carries as a clock will show it.
-static void FormatStatusLine(char* line, std::size_t size, Station station, Zone zone, std::int64_t frameStart,
-                             const std::uint8_t* frame) {
-    static const char* const kWeekDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    const std::int64_t carried = CarriedMinute(station, frameStart);
-    const CarriedZone carriedZone = ZoneCarried(station, zone, carried);
-    char zoneName[32];
-    if (carriedZone.name != nullptr) {
-        std::snprintf(zoneName, sizeof zoneName, "%s", carriedZone.name);
-    } else {
-        const int east = carriedZone.offset < 0 ? -carriedZone.offset : carriedZone.offset;
-        std::snprintf(zoneName, sizeof zoneName, "UTC%c%02d:%02d%s", carriedZone.offset < 0 ? '-' : '+', east / 3600,
-                      east / 60 % 60, carriedZone.summer ? " summer" : "");
-    }
-    const std::tm start = BreakDownSeconds(frameStart);
-    const std::tm local = BreakDownSeconds(carried + carriedZone.offset);
-    char symbols[160];
-    FormatSymbols(symbols, station, frame);
-    std::snprintf(line, size, "%04d-%02d-%02d %02d:%02d:%02d UTC  %s %s %04d-%02d-%02d %02d:%02d %s  %s\n",
-                  start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec,
-                  kStationNames[station], kWeekDays[local.tm_wday], local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, zoneName, symbols);
+    BuildKeyedFrame(settings, now, frame);
+    MinuteIsSent(settings, now);
 }
 
 // Keying one second of the frame: each period of its pattern begins with
@@ -137,19 +78,61 @@ static void EndSecond(SecondInProgress& s, bool follow) {
 // Builds the frame keyed from UTC minute `frameStart`, and its status line.
 static void Build(const TransmitSettings& settings, std::int64_t frameStart, std::uint8_t* frame, char* status,
                   std::int64_t* builtFor) {
-    BuildFrame(settings.station, settings.zone, frameStart, frame);
-    if (settings.verbose) FormatStatusLine(status, kStatusLineSize, settings.station, settings.zone, frameStart, frame);
+    BuildKeyedFrame(settings, frameStart, frame);
+    if (settings.verbose) FormatStatusLine(status, kStatusLineSize, settings, frameStart, frame);
     *builtFor = frameStart;
 }
 
-void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings) {
+static void Say(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+// "clock stepped +30.000 s: frame cut, next whole frame at 19:12".
+static void SayCut(const char* what, std::int64_t nanoseconds, std::int64_t nextMinute) {
+    const std::tm next = BreakDownSeconds(nextMinute);
+    char line[160];
+    if (std::strcmp(what, "clock stepped") == 0)
+        std::snprintf(line, sizeof line, "clock stepped %+.3f s: frame cut, next whole frame at %02d:%02d UTC\n",
+                      static_cast<double>(nanoseconds) / 1e9, next.tm_hour, next.tm_min);
+    else
+        std::snprintf(line, sizeof line, "%s %lld ms: frame cut, next whole frame at %02d:%02d UTC\n", what,
+                      static_cast<long long>(nanoseconds / 1'000'000), next.tm_hour, next.tm_min);
+    Say(line);
+}
+
+// Outside the windows the line rests, negated, as a closed port leaves it.
+static void SayRest(const TransmitSettings& settings, std::int64_t from) {
+    const std::int64_t next = NextSentMinute(settings, from);
+    char line[160];
+    if (next < 0) {
+        std::snprintf(line, sizeof line, "outside the windows: no window opens within two days\n");
+    } else {
+        const std::tm at = BreakDownSeconds(next + ZoneAt(ZONE_LOCAL, next).offset);
+        std::snprintf(line, sizeof line, "outside the windows: the next opens at %02d:%02d local time\n", at.tm_hour,
+                      at.tm_min);
+    }
+    Say(line);
+}
+
+int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings) {
     std::int64_t second = minute;  // the UTC second keyed next, since 1970
     // The UTC clock minus the monotonic one, as last read.
     std::int64_t offset = minute * kNanosecondsPerSecond - minuteStart;
     bool inFrame = false;  // the frame's seconds from 0 on have all been keyed
+    bool resting = false;  // the line rests outside the windows
+    int sent = 0;          // whole frames (or minutes of carrier) sent
     std::int64_t builtFor = minute - 60;  // the UTC minute whose frame `next` holds
+    // Whether the minute `sendingFor` is sent; looked up in second 59 of
+    // the minute before, so that no onset waits for the zone's rules.
+    std::int64_t sendingFor = minute - 60;
+    bool sending = false;
     std::uint8_t frame[kFrameLength], next[kFrameLength];
     char status[kStatusLineSize] = "";  // the status line of `next`
+    if (settings.carrier) {
+        PinMinus12();
+        Say("steady full carrier, no time code\n");
+    }
     for (;;) {
         if (settings.follow) {
             // Once a second: where the clock says this second begins.
@@ -158,33 +141,86 @@ void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSetti
             const std::int64_t utc = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds;
             const std::int64_t fresh = utc - now;
             const std::int64_t onset = second * kNanosecondsPerSecond - fresh;
-            if (std::llabs(fresh - offset) > kStepNanoseconds || now - onset > kLateNanoseconds) {
+            const bool stepped = std::llabs(fresh - offset) > kStepNanoseconds;
+            if (stepped || now - onset > kLateNanoseconds) {
                 // Stepped or held up: the frame in progress would carry the
                 // wrong time, so it ends here; the clock's own seconds go on
                 // unkeyed until its next minute starts a frame.
+                if (stepped) SayCut("clock stepped", fresh - offset, (reading.seconds / 60 + 1) * 60);
+                else SayCut("held up", now - onset, (reading.seconds / 60 + 1) * 60);
                 inFrame = false;
                 second = reading.seconds + 1;
             }
             offset = fresh;
         }
         const int position = static_cast<int>(FloorMod(second, 60));
+        if (sendingFor != second - position) {
+            sendingFor = second - position;
+            sending = !settings.carrier && MinuteIsSent(settings, sendingFor);
+        }
+        if (position == 0 && !sending && !resting && !settings.carrier) {
+            PinMinus12();
+            resting = true;
+            SayRest(settings, second);
+        }
         // Each frame is built during the second before it (below); only the
         // first, and one after a step, before its own onset.
-        if (position == 0 && builtFor != second) Build(settings, second, next, status, &builtFor);
-        if (settings.follow) PauseUntil(second * kNanosecondsPerSecond - offset);
-        if (position == 0) {
+        if (position == 0 && sending && builtFor != second) Build(settings, second, next, status, &builtFor);
+        if (settings.follow) {
+            const std::int64_t due = second * kNanosecondsPerSecond - offset;
+            // Woken late: keying the onset now would eat into its pulse.
+            const std::int64_t late = PauseUntil(due) - due;
+            if (late > kLateNanoseconds && (inFrame || (position == 0 && sending))) {
+                SayCut("onset late by", late, second - position + 60);
+                inFrame = false;
+                ++second;
+                continue;
+            }
+        }
+        if (position == 0 && sending) {
             std::memcpy(frame, next, sizeof frame);
             inFrame = true;
+            resting = false;
         }
         SecondInProgress keyed{};
         if (inFrame) keyed = BeginSecond(settings.station, frame, position);
-        if (inFrame && position == 0 && settings.verbose) {
-            std::fputs(status, stdout);
-            std::fflush(stdout);
-        }
+        if (inFrame && position == 0 && settings.verbose) Say(status);
         // A local zone may read files: while the onset's period runs.
-        if (position == 59) Build(settings, second + 1, next, status, &builtFor);
+        if (position == 59) {
+            sendingFor = second + 1;
+            sending = !settings.carrier && MinuteIsSent(settings, sendingFor);
+            if (sending) Build(settings, second + 1, next, status, &builtFor);
+        }
+        const bool keyedFrame = inFrame;
         if (inFrame) EndSecond(keyed, settings.follow);
+        else if (!settings.follow) PauseMs(ScaledEnd(1000));
+        if (position == 59 && (keyedFrame || settings.carrier) && settings.minutes > 0 && ++sent == settings.minutes) {
+            // The last second runs to its end before the line is let go.
+            if (settings.follow) PauseUntil((second + 1) * kNanosecondsPerSecond - offset);
+            PinClose();
+            ReleaseTimers();
+            return 0;
+        }
         ++second;
     }
+}
+
+void PrintFrames(std::int64_t minute, int count, const TransmitSettings& settings) {
+    std::uint8_t frame[kFrameLength];
+    char status[kStatusLineSize];
+    for (int printed = 0; printed < count; minute += 60) {
+        const std::int64_t start = NextSentMinute(settings, minute);
+        if (start < 0) {
+            Say("no window opens within two days\n");
+            return;
+        }
+        minute = start;
+        BuildKeyedFrame(settings, minute, frame);
+        FormatStatusLine(status, sizeof status, settings, minute, frame);
+        std::string text = status;
+        if (settings.verbosity >= 2) FormatFrameSeconds(&text, settings, frame);
+        std::fputs(text.c_str(), stdout);
+        ++printed;
+    }
+    std::fflush(stdout);
 }

@@ -4,23 +4,20 @@
 
 #include <cstdint>
 
+#include "app/schedule.h"
 #include "platform/platform.h"
-#include "timecode/station.h"
-#include "timecode/zone.h"
-
-struct TransmitSettings {
-    bool follow;   // take every second and minute from the UTC clock
-    bool verbose;  // one status line per frame on standard output
-    Zone zone;        // the time DCF77's frames carry
-    Station station;  // the time code
-};
 
 // Gets ready to transmit, before the wait for the minute: scales the
 // pulse lengths and loads what the zone needs; `now` is any recent UTC
 // second.
 void PrepareTransmit(const TransmitSettings& settings, std::int64_t now);
 
-// Keys frames for ever from the UTC minute that began `minute` seconds
-// after 1970, whose start the monotonic clock saw at `minuteStart`; the
-// pauses are already anchored there.
-[[noreturn]] void Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings);
+// Keys frames from the UTC minute that began `minute` seconds after 1970,
+// whose start the monotonic clock saw at `minuteStart`; the pauses are
+// already anchored there. Returns the exit status once the run limit is
+// reached; without one it never returns.
+int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings);
+
+// Prints the status lines of the frames a run from UTC minute `minute`
+// would send, `count` of them, without keying anything.
+void PrintFrames(std::int64_t minute, int count, const TransmitSettings& settings);

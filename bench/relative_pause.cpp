@@ -12,11 +12,12 @@ void PauseMs(std::int32_t ms) {
 
 void AnchorPauses(std::int64_t) {}
 
-void PauseUntil(std::int64_t deadline) {
+std::int64_t PauseUntil(std::int64_t deadline) {
     const std::int64_t left = deadline - MonotonicNanoseconds();
-    if (left <= 0) return;
+    if (left <= 0) return deadline - left;
     const timespec wait{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
     nanosleep(&wait, nullptr);
+    return MonotonicNanoseconds();
 }
 
 std::int64_t EarlyWakeNanoseconds() { return 0; }

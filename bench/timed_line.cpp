@@ -83,3 +83,5 @@ bool ChangeLine(LineHandle, LineChange change) {
 
 void CloseLine(LineHandle) {}
 std::uint32_t LastLineError() { return 0; }
+
+const char* LineErrorText(std::uint32_t) { return "no error"; }

@@ -19,6 +19,7 @@ extern std::int32_t ms200;   // asserted part of a 1 second
 extern std::int32_t ms800;   // negated rest of a 1 second
 extern std::int32_t ms900;   // negated rest of a 0 second
 extern std::int32_t ms1000;  // the unbroken negated minute-mark second
+extern bool ExplainLineErrors;  // follow each failure line with the system's own text
 
 // Opens and configures `Device`, or port `Port` when it is null; on failure
 // reports it and exits with 1.
@@ -84,8 +85,9 @@ constexpr std::int64_t kChainBreakNanoseconds = 1'000'000'000;
 void AnchorPauses(std::int64_t instant);
 
 // Pauses until `deadline` on the monotonic clock (not at all when it has
-// passed), and makes the next pause count from it.
-void PauseUntil(std::int64_t deadline);
+// passed), and makes the next pause count from it. Returns the monotonic
+// clock's reading when it returned.
+std::int64_t PauseUntil(std::int64_t deadline);
 
 // Pauses like one keyed second with nominal durations, a 0 second when
 // `bit` is 0 and a 1 second otherwise, with no line change.

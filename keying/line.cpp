@@ -8,6 +8,14 @@ LineHandle hCom = -1;
 std::int32_t Port = 2;
 double Fudge = 100.0;
 const char* Device = nullptr;
+bool ExplainLineErrors = false;
+// The device path PinOpen opened, for the failure lines.
+static char lineName[4096];
+
+// "dcf77tx: /dev/ttyUSB0: No such file or directory", in option runs.
+static void Explain(std::uint32_t code) {
+    if (ExplainLineErrors) std::fprintf(stderr, "dcf77tx: %s: %s\n", lineName, LineErrorText(code));
+}
 
 // Reports a failed line call as "File .. Line .. Function .. failed (code)"
 // and ends the process; `code` is read by the caller straight after the call.
@@ -18,17 +26,19 @@ const char* Device = nullptr;
         if (*p == '/' || *p == '\\') bare = p + 1;
     std::fprintf(stderr, "File %s Line %d Function %s failed (%.8x)\n", bare, line, function,
                  static_cast<unsigned>(code));
+    Explain(code);
     ReleaseTimers();
     std::exit(1);
 }
 
 void PinOpen() {
-    char name[4096];
-    if (Device != nullptr) FormatDevicePath(name, sizeof name, Device);
-    else FormatLineName(name, sizeof name, Port);
+    char* name = lineName;
+    if (Device != nullptr) FormatDevicePath(name, sizeof lineName, Device);
+    else FormatLineName(name, sizeof lineName, Port);
     if (!OpenLine(name, &hCom)) {
         const std::uint32_t code = LastLineError();
         std::fprintf(stderr, "CreateFile failed: %s (%.8x)\n", name, static_cast<unsigned>(code));
+        Explain(code);
         std::exit(1);
     }
     if (!ReadLineSettings(hCom)) FailLine(__FILE__, __LINE__, "GetCommState", LastLineError());

@@ -24,7 +24,7 @@ static void NoteWakeLatency(std::int64_t late) {
 // Sleeps until shortly before `deadline`, then watches the monotonic clock
 // for the rest, since a timer alone wakes a varying while too late. `now`
 // is a reading taken just before.
-static void WaitUntil(std::int64_t deadline, std::int64_t now) {
+static std::int64_t WaitUntil(std::int64_t deadline, std::int64_t now) {
     const std::int64_t early = EarlyWakeNanoseconds();
     if (deadline - now > early) {
         const std::int64_t target = deadline - early;
@@ -33,6 +33,7 @@ static void WaitUntil(std::int64_t deadline, std::int64_t now) {
         NoteWakeLatency(now - target);
     }
     while (now < deadline) now = MonotonicNanoseconds();
+    return now;
 }
 
 void AnchorPauses(std::int64_t instant) {
@@ -40,10 +41,10 @@ void AnchorPauses(std::int64_t instant) {
     chainRunning = true;
 }
 
-void PauseUntil(std::int64_t deadline) {
+std::int64_t PauseUntil(std::int64_t deadline) {
     const std::int64_t now = MonotonicNanoseconds();
     AnchorPauses(deadline);
-    if (deadline > now) WaitUntil(deadline, now);
+    return deadline > now ? WaitUntil(deadline, now) : now;
 }
 
 void PauseMs(std::int32_t ms) {

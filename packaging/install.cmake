@@ -8,6 +8,8 @@ if(WIN32)
 endif()
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/dcf77tx.service DESTINATION lib/systemd/system)
 # The unit reads its settings from /etc whatever the prefix.
 install(FILES packaging/dcf77tx.default DESTINATION /etc/default RENAME dcf77tx)

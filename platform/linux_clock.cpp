@@ -1,11 +1,21 @@
 // Clocks and timer wake-ups on Linux.
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sched.h>
+#include <string>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/timex.h>
+#include <unistd.h>
 
 #include "platform.h"
+
+// What PrepareTimers and RaisePriority were granted.
+static RealTimeGrant granted = {false, false,
+                                "run it as root, or with the limits the service unit sets "
+                                "(LimitRTPRIO=10, LimitMEMLOCK=64M)"};
 
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 
@@ -35,7 +45,7 @@ void PrepareTimers() {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     // Never wait for a page to come back in the middle of a pulse; allowed
     // to root or within the memory-lock limit, and harmless where refused.
-    mlockall(MCL_CURRENT | MCL_FUTURE);
+    granted.lockedMemory = mlockall(MCL_CURRENT | MCL_FUTURE) == 0;
 }
 
 // Timer slack and locked memory end with the process.
@@ -47,5 +57,33 @@ void RaisePriority() {
     // cannot starve the machine; without the privilege nothing changes.
     sched_param priority{};
     priority.sched_priority = 10;
-    sched_setscheduler(0, SCHED_FIFO, &priority);
+    granted.priority = sched_setscheduler(0, SCHED_FIFO, &priority) == 0;
 }
+
+RealTimeGrant RealTimeGranted() { return granted; }
+
+ClockSync ClockSynchronisation() {
+    // The kernel's clock status, as NTP daemons and chrony keep it.
+    timex status{};
+    const int state = adjtimex(&status);
+    if (state < 0) return CLOCK_SYNC_UNKNOWN;
+    return state == TIME_ERROR || (status.status & STA_UNSYNC) != 0 ? CLOCK_UNSYNCHRONISED : CLOCK_SYNCHRONISED;
+}
+
+bool LocalZoneKnown() {
+    const char* tz = std::getenv("TZ");
+    // Without TZ the C library reads /etc/localtime, and takes UTC if none.
+    if (tz == nullptr) return access("/etc/localtime", R_OK) == 0;
+    const bool file = *tz == ':';
+    if (file) ++tz;
+    if (*tz == '\0') return false;
+    // A rule such as EST5EDT or <+0130>-1:30 carries its offset; anything
+    // else names a file of zone data.
+    if (!file && std::strpbrk(tz, "0123456789") != nullptr && std::strchr(tz, '/') == nullptr) return true;
+    if (*tz == '/') return access(tz, R_OK) == 0;
+    const char* dir = std::getenv("TZDIR");
+    const std::string path = std::string(dir != nullptr && *dir ? dir : "/usr/share/zoneinfo") + "/" + tz;
+    return access(path.c_str(), R_OK) == 0;
+}
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

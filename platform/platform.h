@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // An open serial line: a file descriptor or a Win32 handle.
 using LineHandle = std::intptr_t;
@@ -69,3 +70,26 @@ void ReleaseTimers();
 // Lets the pauses wake ahead of other processes where the system allows
 // it; called once the start-up's busy wait is over.
 void RaisePriority();
+
+// What PrepareTimers and RaisePriority obtained, and the one thing a user
+// without them can do about it.
+struct RealTimeGrant {
+    bool priority;      // the pauses wake ahead of ordinary processes
+    bool lockedMemory;  // no page of the program waits to come back in
+    const char* advice;
+};
+RealTimeGrant RealTimeGranted();
+
+// Whether the system says its clock is synchronised to a time source.
+enum ClockSync { CLOCK_SYNCHRONISED, CLOCK_UNSYNCHRONISED, CLOCK_SYNC_UNKNOWN };
+ClockSync ClockSynchronisation();
+
+// Whether the C library knows the computer's zone: TZ names a rule or zone
+// data that exists, or the system's own zone is set.
+bool LocalZoneKnown();
+
+// The system's own text for a line call's error code.
+const char* LineErrorText(std::uint32_t code);
+
+// Whether `stream` writes to a terminal, where a line may be redrawn.
+bool IsTerminal(std::FILE* stream);

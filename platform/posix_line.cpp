@@ -2,6 +2,7 @@
 // RTS are driven with the modem-control ioctls.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -88,3 +89,5 @@ bool ChangeLine(LineHandle line, LineChange change) {
 void CloseLine(LineHandle line) { close(static_cast<int>(line)); }
 
 std::uint32_t LastLineError() { return static_cast<std::uint32_t>(lastLineError); }
+
+const char* LineErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }

@@ -1,9 +1,12 @@
 // The platform on Windows: port n is the COM device \\.\COMn, driven with
 // the Win32 communications functions; pauses wait on a high-resolution
 // waitable timer against the performance counter.
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform.h"
 
@@ -138,7 +141,36 @@ void ReleaseTimers() {
     finerTick = false;
 }
 
+// Whether RaisePriority was granted its priority.
+static bool priorityRaised = false;
+
 void RaisePriority() {
     // Ahead of ordinary threads; a pause spins for half a millisecond at most.
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    priorityRaised = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
 }
+
+// Windows keeps a running program's pages in memory without asking.
+RealTimeGrant RealTimeGranted() { return {priorityRaised, true, "run it from an administrator's console"}; }
+
+// Windows keeps no status of its clock's synchronisation that a program
+// may read without the time service's own tools.
+ClockSync ClockSynchronisation() { return CLOCK_SYNC_UNKNOWN; }
+
+bool LocalZoneKnown() {
+    // The C runtime takes the system's zone without TZ, and knows only
+    // rules with an offset (CET-1CEST) in it, no zone names.
+    const char* tz = std::getenv("TZ");
+    return tz == nullptr || std::strpbrk(tz, "0123456789") != nullptr;
+}
+
+const char* LineErrorText(std::uint32_t code) {
+    static char text[256];
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                   sizeof text, nullptr);
+    if (n == 0) std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(code));
+    // Without the line end and the full stop the system adds.
+    for (DWORD i = n; i > 0 && (text[i - 1] == '\r' || text[i - 1] == '\n' || text[i - 1] == '.'); --i) text[i - 1] = '\0';
+    return text;
+}
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -18,10 +18,14 @@ static std::string ReadFile(const std::string& path) {
 // second byte) and the exit code itself on Windows.
 static int ExitCode(int status) { return status > 255 ? status >> 8 : status; }
 
+std::string RunDirectory() {
+    return std::string("run_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
 // Runs the program in a directory of the running test's own, where it
 // finds its simulated machine's settings in dcf77tx_sim.conf.
 ProgramRun RunProgram(const RunSettings& s) {
-    const std::string dir = std::string("run_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string dir = RunDirectory();
     std::filesystem::create_directories(dir);
     std::ofstream(dir + "/dcf_in") << s.input;
     std::ofstream(dir + "/dcf77tx_sim.conf") << "start_utc_ms " << s.startUtcMs << "\nrun_seconds " << s.runSeconds
@@ -30,7 +34,8 @@ ProgramRun RunProgram(const RunSettings& s) {
                                              << "\nutc_step_ms " << s.utcStepMs << "\nutc_rate_ppm " << s.utcRatePpm
                                              << "\nheld_read_at_utc_ms " << s.heldReadAtUtcMs << "\nheld_read_us "
                                              << s.heldReadUs
-                                             << "\nrecord dcf_record\n";
+                                             << "\nrecord dcf_record\n"
+                                             << s.simConf;
     std::filesystem::remove(dir + "/dcf_record");
     ProgramRun run;
     const std::string command = "cd " + dir + " && " SIM_PROGRAM " " + s.arguments + " <dcf_in >dcf_out 2>dcf_err";

@@ -38,7 +38,11 @@ struct RunSettings {
     std::int64_t utcStepAfterMs = 0, utcStepMs = 0;
     int utcRatePpm = 0;
     std::int64_t heldReadAtUtcMs = 0, heldReadUs = 0;  // one UTC reading's caller held up
+    std::string simConf = "";  // more "name value" lines for dcf77tx_sim.conf
 };
+
+// The directory a test's run works in.
+std::string RunDirectory();
 
 ProgramRun RunProgram(const RunSettings& s);
 

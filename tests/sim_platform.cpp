@@ -1,7 +1,14 @@
 #include "sim_platform.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/audio.h"
+
+static void WriteAudioRecord();
 
 namespace sim {
 std::int64_t now;
@@ -25,6 +32,21 @@ std::int64_t utcStepBy;
 std::int64_t utcRatePpb;
 std::int64_t heldReadAt;
 std::int64_t heldReadBy;
+unsigned audioRate;
+double audioPpm;
+std::int64_t audioLatency;
+std::int64_t audioBuffer;
+std::int64_t audioGranule;
+std::int64_t audioJitter;
+std::int64_t audioStallAt;
+std::int64_t audioStallBy;
+std::int64_t audioGoneAt;
+bool audioOpenFails;
+bool audioMissing;
+std::vector<AudioSegment> audioPlayed;
+std::int64_t lateWakeAt;
+std::int64_t lateWakeBy;
+std::int64_t syncedAt;
 // Virtual time of the last Reset, from which the UTC rate counts.
 static std::int64_t resetAt = 0;
 
@@ -59,7 +81,19 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     utcRatePpb = 0;
     heldReadAt = 0;
     heldReadBy = 0;
+    lateWakeAt = 0;
+    lateWakeBy = 0;
+    syncedAt = 0;
     resetAt = start;
+    audioRate = 48000;
+    audioPpm = 0;
+    audioLatency = 0;
+    audioBuffer = 4800;
+    audioGranule = 1;
+    audioJitter = 0;
+    audioStallAt = audioStallBy = audioGoneAt = 0;
+    audioOpenFails = audioMissing = false;
+    audioPlayed.clear();
 }
 
 // Ends a run whose virtual time is up: writes each line change as
@@ -80,6 +114,7 @@ static void StopWhenTimeIsUp() {
     if (out == nullptr) std::abort();
     std::fprintf(out, "%lld %lld\n", static_cast<long long>(timersPrepared), static_cast<long long>(priorityRaised));
     std::fclose(out);
+    WriteAudioRecord();
     std::exit(0);
 }
 // A whole-program run is set up at its first platform call from the file
@@ -93,12 +128,26 @@ static void StopWhenTimeIsUp() {
 //   utc_rate_ppm        the UTC clock runs this much fast (negative: slow)
 //   held_read_at_utc_ms, held_read_us   the first UTC reading at or after
 //                       that instant holds its caller up this long
+//   audio_rate, audio_ppm, audio_latency_us, audio_buffer_ms, audio_granule,
+//   audio_jitter_us     the sound device (see sim_platform.h)
+//   audio_stall_after_ms, audio_stall_ms   the first write from then on is
+//                       held up this long
+//   audio_gone_after_ms the sound device goes away then
+//   audio_open_fails    1: the sound device cannot be opened
+//   late_wake_at_utc_ms, late_wake_us   the first sleep that ends at or
+//                       after that instant wakes this much late
+//   synced_after_ms     the clock reports itself synchronised only this
+//                       long after the start
 static void Start() {
     if (started) return;
     std::FILE* conf = std::fopen("dcf77tx_sim.conf", "r");
     if (conf == nullptr) std::abort();
     long long startUtcMs = 0, runSeconds = 600, lineLatencyUs = 0, wakeLatencyUs = 0, fails = 0;
-    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0;
+    long long rate = 48000, latencyUs = 0, bufferMs = 100, granule = 1, jitterUs = 0, stallAfterMs = 0, stallMs = 0;
+    long long goneAfterMs = 0, audioFails = 0;
+    double ppm = 0;
+    long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0, lateAtMs = 0, lateUs = 0;
+    long long syncedAfterMs = 0;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -115,6 +164,19 @@ static void Start() {
         else if (key == "utc_rate_ppm") ratePpm = number;
         else if (key == "held_read_at_utc_ms") heldAtMs = number;
         else if (key == "held_read_us") heldUs = number;
+        else if (key == "audio_rate") rate = number;
+        else if (key == "audio_ppm") ppm = std::atof(value);
+        else if (key == "audio_latency_us") latencyUs = number;
+        else if (key == "audio_buffer_ms") bufferMs = number;
+        else if (key == "audio_granule") granule = number;
+        else if (key == "audio_jitter_us") jitterUs = number;
+        else if (key == "audio_stall_after_ms") stallAfterMs = number;
+        else if (key == "audio_stall_ms") stallMs = number;
+        else if (key == "audio_gone_after_ms") goneAfterMs = number;
+        else if (key == "audio_open_fails") audioFails = number;
+        else if (key == "late_wake_at_utc_ms") lateAtMs = number;
+        else if (key == "late_wake_us") lateUs = number;
+        else if (key == "synced_after_ms") syncedAfterMs = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -129,6 +191,19 @@ static void Start() {
     utcRatePpb = ratePpm * 1'000;
     heldReadAt = heldAtMs * 1'000'000;
     heldReadBy = heldUs * 1'000;
+    audioRate = static_cast<unsigned>(rate);
+    audioPpm = ppm;
+    audioLatency = latencyUs * 1'000;
+    audioBuffer = rate * bufferMs / 1000;
+    audioGranule = granule;
+    audioJitter = jitterUs * 1'000;
+    audioStallAt = stallMs != 0 ? start + stallAfterMs * 1'000'000 : 0;
+    audioStallBy = stallMs * 1'000'000;
+    audioGoneAt = goneAfterMs != 0 ? start + goneAfterMs * 1'000'000 : 0;
+    audioOpenFails = audioFails != 0;
+    lateWakeAt = lateAtMs * 1'000'000;
+    lateWakeBy = lateUs * 1'000;
+    syncedAt = start + syncedAfterMs * 1'000'000;
 }
 }  // namespace sim
 
@@ -198,6 +273,10 @@ void SleepUntilMonotonic(std::int64_t deadline) {
     sim::sleepTargets.push_back(deadline);
     if (deadline > sim::now) sim::now = deadline;
     sim::now += sim::wakeLatency;
+    if (sim::lateWakeAt != 0 && sim::UtcAt(sim::now) >= sim::lateWakeAt) {
+        sim::now += sim::lateWakeBy;
+        sim::lateWakeAt = 0;
+    }
     sim::StopWhenTimeIsUp();
 }
 
@@ -224,3 +303,147 @@ void RaisePriority() {
     sim::Start();
     sim::priorityRaised = sim::now;
 }
+
+// The sound device. Frame k of a segment leaves the buffer at
+// start + k × period, the segment's first frame as soon as the buffer is
+// first full.
+static bool audioOpen = false;
+static bool audioStarted = false;  // the current segment is playing
+static std::uint32_t jitterState = 12345;
+
+static sim::AudioSegment& Segment() { return sim::audioPlayed.back(); }
+
+static std::int64_t Written() { return static_cast<std::int64_t>(Segment().samples.size()); }
+
+// Frames of the current segment gone from the buffer by `time`.
+static std::int64_t Played(std::int64_t time) {
+    if (!audioStarted || time < Segment().start) return 0;
+    return static_cast<std::int64_t>(std::floor(static_cast<double>(time - Segment().start) / Segment().period)) + 1;
+}
+
+static void NewSegment() {
+    sim::audioPlayed.push_back({0, 1e9 / (sim::audioRate * (1 + sim::audioPpm * 1e-6)), {}});
+    audioStarted = false;
+}
+
+// Writes each segment's start, period and played frames into
+// <record>.audio.segments ("start period frames" lines) and the frames
+// themselves into <record>.audio (16-bit, this machine's order).
+static void WriteAudioRecord() {
+    if (!audioOpen) return;
+    std::FILE* segments = std::fopen((sim::recordPath + ".audio.segments").c_str(), "w");
+    std::FILE* samples = std::fopen((sim::recordPath + ".audio").c_str(), "wb");
+    if (segments == nullptr || samples == nullptr) std::abort();
+    for (sim::AudioSegment& s : sim::audioPlayed) {
+        std::size_t played = s.samples.size();
+        if (&s == &Segment()) {
+            const std::int64_t gone = Played(sim::now);
+            if (gone < static_cast<std::int64_t>(played)) played = static_cast<std::size_t>(gone);
+        }
+        if (&s == &Segment() && !audioStarted) played = 0;
+        std::fprintf(segments, "%lld %.9f %zu\n", static_cast<long long>(s.start), s.period, played);
+        std::fwrite(s.samples.data(), sizeof(std::int16_t), played, samples);
+    }
+    std::fclose(segments);
+    std::fclose(samples);
+}
+
+bool AudioAvailable() { return !sim::audioMissing; }
+
+int ListAudioDevices(std::FILE* out) {
+    sim::Start();
+    std::fprintf(out, "sim %u\n", sim::audioRate);
+    return 1;
+}
+
+bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* problem, std::size_t size) {
+    sim::Start();
+    if (sim::audioOpenFails || (rate != 0 && rate != sim::audioRate)) {
+        std::snprintf(problem, size, "cannot play on %s at %u Hz: Invalid argument", device,
+                      rate != 0 ? rate : sim::audioRate);
+        return false;
+    }
+    *opened = sim::audioRate;
+    audioOpen = true;
+    NewSegment();
+    return true;
+}
+
+AudioOutcome WriteAudio(const std::int16_t* samples, std::size_t count) {
+    sim::Start();
+    if (sim::audioGoneAt != 0 && sim::now >= sim::audioGoneAt) return AUDIO_GONE;
+    if (sim::audioStallAt != 0 && sim::now >= sim::audioStallAt) {
+        sim::now += sim::audioStallBy;
+        sim::audioStallAt = 0;
+    }
+    if (audioStarted && Played(sim::now) > Written()) {
+        // Ran dry: the stream is prepared afresh and reports so.
+        NewSegment();
+        return AUDIO_RESTARTED;
+    }
+    for (std::size_t i = 0; i < count;) {
+        std::int64_t room = sim::audioBuffer - (Written() - Played(sim::now));
+        if (room == 0) {
+            // Blocks until the next frame leaves the buffer.
+            const std::int64_t next = Played(sim::now);
+            sim::now = Segment().start + static_cast<std::int64_t>(std::ceil(next * Segment().period));
+            continue;
+        }
+        const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(room), count - i);
+        Segment().samples.insert(Segment().samples.end(), samples + i, samples + i + take);
+        i += take;
+        if (!audioStarted && Written() >= sim::audioBuffer) {
+            audioStarted = true;
+            Segment().start = sim::now;
+        }
+    }
+    sim::StopWhenTimeIsUp();
+    return AUDIO_PLAYING;
+}
+
+AudioOutcome ReportAudio(AudioReport* report) {
+    sim::Start();
+    if (sim::audioGoneAt != 0 && sim::now >= sim::audioGoneAt) return AUDIO_GONE;
+    jitterState = jitterState * 1664525u + 1013904223u;
+    const std::int64_t jitter =
+        sim::audioJitter == 0 ? 0 : static_cast<std::int64_t>(jitterState >> 8) % (2 * sim::audioJitter + 1) - sim::audioJitter;
+    const std::int64_t played = Played(sim::now) / sim::audioGranule * sim::audioGranule;
+    report->monotonic = sim::now + jitter;
+    report->written = Written();
+    // As ALSA's status: no delay before the stream starts.
+    report->delay =
+        audioStarted ? Written() - played + static_cast<std::int64_t>(sim::audioLatency / Segment().period) : 0;
+    return AUDIO_PLAYING;
+}
+
+void DrainAudio() {
+    sim::Start();
+    if (audioStarted) sim::now = Segment().start + static_cast<std::int64_t>(std::ceil(Written() * Segment().period));
+    WriteAudioRecord();
+}
+
+const char* AudioProblem() { return "No such device"; }
+RealTimeGrant RealTimeGranted() { return {sim::priorityRaised != 0, sim::timersPrepared != 0, "nothing"}; }
+
+ClockSync ClockSynchronisation() {
+    sim::Start();
+    return sim::now >= sim::syncedAt ? CLOCK_SYNCHRONISED : CLOCK_UNSYNCHRONISED;
+}
+
+// As on Linux, but without a system zone file to look for.
+bool LocalZoneKnown() {
+    const char* tz = std::getenv("TZ");
+    if (tz == nullptr) return true;
+    if (*tz == ':') ++tz;
+    if (*tz == '\0') return false;
+    if (std::strpbrk(tz, "0123456789") != nullptr && std::strchr(tz, '/') == nullptr) return true;
+    const std::string path = std::string(*tz == '/' ? "" : "/usr/share/zoneinfo/") + tz;
+    std::FILE* zone = std::fopen(path.c_str(), "rb");
+    if (zone != nullptr) std::fclose(zone);
+    return zone != nullptr;
+}
+
+const char* LineErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+// A simulated run's output goes to files and pipes.
+bool IsTerminal(std::FILE*) { return false; }

@@ -36,6 +36,34 @@ extern std::int64_t utcStepBy;       // by how much, ns
 extern std::int64_t utcRatePpb;      // how much faster UTC runs, parts per 10^9
 extern std::int64_t heldReadAt;      // UTC ns from which the next UTC reading is held up; 0: none
 extern std::int64_t heldReadBy;      // how long that reading's caller is held after it, ns
+extern std::int64_t lateWakeAt;      // UTC ns from which the next sleep wakes late; 0: none
+extern std::int64_t lateWakeBy;      // by how much, ns
+extern std::int64_t syncedAt;        // virtual time from which the clock is synchronised
+
+// The simulated sound device: it plays `audioRate` frames a second of its
+// own crystal, `audioPpm` fast against the monotonic clock, from a buffer
+// of `audioBuffer` frames that starts playing when full; each frame leaves
+// the output `audioLatency` ns after it leaves the buffer.
+extern unsigned audioRate;
+extern double audioPpm;
+extern std::int64_t audioLatency;
+extern std::int64_t audioBuffer;
+extern std::int64_t audioGranule;   // the played count it reports moves in these steps
+extern std::int64_t audioJitter;    // its reports' instants are off by up to this, ns
+extern std::int64_t audioStallAt;   // the first write from here is held up ... ; 0: never
+extern std::int64_t audioStallBy;   // ... this long, ns
+extern std::int64_t audioGoneAt;    // the device goes away here; 0: never
+extern bool audioOpenFails;
+extern bool audioMissing;           // the build has no sound output
+
+// One run of the stream from its start: what it played, frame k leaving
+// the output at start + k × period + audioLatency.
+struct AudioSegment {
+    std::int64_t start;  // virtual monotonic ns
+    double period;       // ns
+    std::vector<std::int16_t> samples;
+};
+extern std::vector<AudioSegment> audioPlayed;
 
 // The simulated UTC clock at virtual time `time`, ns since 1970.
 std::int64_t UtcAt(std::int64_t time);

@@ -12,8 +12,9 @@ void PauseMs(std::int32_t ms) {
 
 void AnchorPauses(std::int64_t) {}
 
-void PauseUntil(std::int64_t deadline) {
+std::int64_t PauseUntil(std::int64_t deadline) {
     if (deadline > sim::now) sim::now = deadline;
+    return sim::now;
 }
 
 std::int64_t EarlyWakeNanoseconds() { return 0; }

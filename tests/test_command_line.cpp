@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -23,9 +24,12 @@ TEST(CommandLine, EndsAtOnce) {
         {"--port 3 --bogus", 2, "", "dcf77tx: unknown option '--bogus'\nTry 'dcf77tx --help'.\n"},
         {"-f 0 -v", 2, "", "dcf77tx: the factor must be a finite number above 0, not '0'\nTry 'dcf77tx --help'.\n"},
         {"-d /dev/ttyUSB0 -p 1", 2, "", "dcf77tx: --port and --device exclude each other\nTry 'dcf77tx --help'.\n"},
-        // A device by path that cannot be opened is named as a port is.
-        {"--device /dev/ttyUSB7 --follow", 1, kNominal + kWait, "CreateFile failed: /dev/ttyUSB7 (00000002)\n"},
-        {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n" + kWait, "CreateFile failed: SIM5 (00000002)\n"},
+        // A device by path that cannot be opened is named as a port is,
+        // then with the system's own words.
+        {"--device /dev/ttyUSB7 --follow", 1, kNominal + kWait,
+         "CreateFile failed: /dev/ttyUSB7 (00000002)\ndcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
+        {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n" + kWait,
+         "CreateFile failed: SIM5 (00000002)\ndcf77tx: SIM5: " + std::string(std::strerror(2)) + "\n"},
     };
     for (const EndsAtOnceCase& c : cases) {
         RunSettings settings{"", 1260534896000, 10};
@@ -71,7 +75,7 @@ static void ExpectStatusLinesMatch(const std::string& out, const std::vector<Dec
 TEST(CommandLine, WithoutFollowingKeysWhatTheDialogueKeys) {
     // Thursday 31 December 2009, 23:58:30 UTC, into the new year.
     RunSettings settings{"", 1262303910000, 30 + 4 * 60 + 5};
-    settings.arguments = "--port=3 -v";
+    settings.arguments = "--port=3 -vv";
     const ProgramRun options = RunProgram(settings);
     const ProgramRun dialogue = RunProgram({"3\n100\n", 1262303910000, 30 + 4 * 60 + 5});
     EXPECT_EQ(options.status, 0) << options.err;
@@ -88,7 +92,8 @@ TEST(CommandLine, WithoutFollowingKeysWhatTheDialogueKeys) {
     const std::vector<DecodedMinute> minutes = Decode(options);
     ASSERT_EQ(minutes.size(), 4u);
     ExpectStatusLinesMatch(options.out, minutes);
-    EXPECT_NE(options.out.find("2009-12-31 23:59:00 UTC  DCF77 Fri 2010-01-01 00:00 UTC  "
+    EXPECT_NE(options.out.find("2009-12-31 23:59:00 UTC  DCF77  clocks show Fri 2010-01-01 00:00 UTC at 00:00 UTC\n"
+                               "2009-12-31 23:59:00 UTC  "
                                "0000000000000000 00001 00000000 0000000 100000 101 10000 00001000 1\n"),
               std::string::npos)
         << options.out;
@@ -111,7 +116,7 @@ TEST(CommandLine, FollowingSurvivesClockSteps) {
     const std::int64_t startUtcMs = 1260534896000;  // 2009-12-11 12:34:56
     for (const StepCase& c : cases) {
         RunSettings settings{"", startUtcMs, 4 + 8 * 60};
-        settings.arguments = "--follow --verbose";
+        settings.arguments = "--follow -vv";
         settings.utcStepAfterMs = c.stepAfterMs;
         settings.utcStepMs = c.stepMs;
         const ProgramRun run = RunProgram(settings);
@@ -167,7 +172,7 @@ TEST(CommandLine, FollowingHoldsAClockThatRunsFast) {
 TEST(CommandLine, CentralEuropeanTimeAcrossTheSpringChange) {
     // Sunday 28 March 2010, 00:57:30 UTC: the change is at 01:00 UTC.
     RunSettings settings{"", 1269737850000, 30 + 5 * 60 + 5};
-    settings.arguments = "--zone cet --verbose";
+    settings.arguments = "--zone cet -vv";
     const ProgramRun run = RunProgram(settings);
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<DecodedMinute> minutes = Decode(run);
@@ -187,5 +192,6 @@ TEST(CommandLine, CentralEuropeanTimeAcrossTheSpringChange) {
         EXPECT_EQ(m.standard, expected[i].standard) << i;
     }
     ExpectStatusLinesMatch(run.out, minutes);
-    EXPECT_NE(run.out.find(" UTC  DCF77 Sun 2010-03-28 03:00 CEST  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" UTC  DCF77  clocks show Sun 2010-03-28 03:00 CEST at 01:00 UTC\n"), std::string::npos)
+        << run.out;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "sim_platform.h"
 
 struct CommandLineCase {
     std::vector<const char*> arguments;  // after the program's name
@@ -16,6 +17,10 @@ struct CommandLineCase {
     bool follow, verbose;
     Zone zone = ZONE_UTC;
     Station station = STATION_DCF77;
+    const char* audio = "";
+    const char* wav = "";
+    unsigned rate = 0;
+    bool noSound = false;  // the build has no sound output
 };
 
 TEST(Options, CommandLines) {
@@ -30,14 +35,30 @@ TEST(Options, CommandLines) {
         // A unique prefix of a long name; the last of a repeated option wins.
         {{"--fol", "--dev", "/dev/ttyUSB0", "-d", "/dev/serial/by-id/usb-FTDI-if00"}, RUN, "", 2,
          "/dev/serial/by-id/usb-FTDI-if00", 100, true, false},
-        {{"-f", "1e-3"}, RUN, "", 2, "", 0.001, false, false},
+        // A factor that keys a pulse as nothing, or a second over 2 s.
+        {{"-f", "1e-3"}, BAD, "the factor 0.001 keys DCF77's 100 ms pulse as 0 ms", 0, "", 0, false, false},
+        {{"-s", "wwvb", "-f", "0.2"}, BAD, "the factor 0.2 keys WWVB's 200 ms pulse as 0 ms", 0, "", 0, false, false},
+        {{"-f", "200.1"}, BAD, "the factor 200.1 makes a second last over 2 s (at most 200)", 0, "", 0, false, false},
+        {{"-f", "200"}, RUN, "", 2, "", 200, false, false},
+        // Following the clock, no period but a second's last may reach
+        // into the next second.
+        {{"--follow", "-s", "wwvb", "-f", "128"}, BAD,
+         "with --follow the factor 128 stretches WWVB's 800 ms period into the next second (below 124.94)", 0, "",
+         0, false, false},
+        {{"-s", "msf", "-f", "199.95", "--follow"}, BAD,
+         "with --follow the factor 199.95 stretches MSF's 500 ms period into the next second (below 199.90)", 0, "", 0,
+         false, false},
+        {{"-s", "wwvb", "-f", "128"}, RUN, "", 2, "", 128, false, false, ZONE_UTC, STATION_WWVB},
         {{"--zone", "cet", "-vzlocal"}, RUN, "", 2, "", 100, false, true, ZONE_LOCAL},
         {{"-z", "cet"}, RUN, "", 2, "", 100, false, false, ZONE_CET},
         {{"-s", "jjy", "--station=msf"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_MSF},
         {{"-z", "utc", "-s", "dcf77"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_DCF77},
         {{"-swwvb", "-z", "cet"}, BAD, "--zone applies to DCF77 only", 0, "", 0, false, false},
-        {{"-s", "DCF77"}, BAD, "unknown station 'DCF77' (dcf77, msf, wwvb or jjy)", 0, "", 0, false, false},
-        {{"--zone=CET"}, BAD, "unknown zone 'CET' (utc, cet or local)", 0, "", 0, false, false},
+        // Names in any letter case.
+        {{"-s", "DCF77"}, RUN, "", 2, "", 100, false, false},
+        {{"--zone=CET", "-s", "Dcf77"}, RUN, "", 2, "", 100, false, false, ZONE_CET},
+        {{"-s", "dcf"}, BAD, "unknown station 'dcf' (dcf77, msf, wwvb, jjy or jjy60)", 0, "", 0, false, false},
+        {{"--zone=CEST"}, BAD, "unknown zone 'CEST' (utc, cet or local)", 0, "", 0, false, false},
         {{"-vh"}, SHOW_HELP, "", 2, "", 100, false, true},
         {{"--version", "--bogus"}, SHOW_VERSION, "", 2, "", 100, false, false},
         {{"--bogus"}, BAD, "unknown option '--bogus'", 0, "", 0, false, false},
@@ -63,6 +84,29 @@ TEST(Options, CommandLines) {
         {{"3"}, BAD, "unexpected argument '3'", 0, "", 0, false, false},
         {{"-"}, BAD, "unexpected argument '-'", 0, "", 0, false, false},
         {{"--", "-v"}, BAD, "unexpected argument '-v'", 0, "", 0, false, false},
+        // The sound card: the factor is accepted and does nothing.
+        {{"-a", "hw:1,0", "--rate", "48000", "-f", "98"}, RUN, "", 2, "", 98, false, false, ZONE_UTC, STATION_DCF77,
+         "hw:1,0", "", 48000},
+        {{"--audio=list"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_DCF77, "list"},
+        {{"--wav", "out.wav", "--rate=8000", "-s", "msf"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_MSF, "",
+         "out.wav", 8000},
+        {{"--audio", "default", "-p", "3"}, BAD, "--audio and the serial port (--port, --device) exclude each other", 0,
+         "", 0, false, false},
+        {{"-d", "/dev/ttyUSB0", "-a", "default"}, BAD,
+         "--audio and the serial port (--port, --device) exclude each other", 0, "", 0, false, false},
+        {{"--wav", "x.wav", "-a", "default"}, BAD, "--wav renders a file: no --audio, --port or --device", 0, "", 0,
+         false, false},
+        {{"--rate", "7999"}, BAD, "the rate must be a whole number of Hz from 8000 to 384000, not '7999'", 0, "", 0,
+         false, false},
+        {{"--rate", "48k"}, BAD, "the rate must be a whole number of Hz from 8000 to 384000, not '48k'", 0, "", 0,
+         false, false},
+        {{"--rate", "384001"}, BAD, "the rate must be a whole number of Hz from 8000 to 384000, not '384001'", 0, "",
+         0, false, false},
+        {{"-a", ""}, BAD, "the sound device's name is empty", 0, "", 0, false, false},
+        {{"--wav", "x.wav"}, BAD, "sound output (--audio, --wav) is not available on this system", 0, "", 0, false,
+         false, ZONE_UTC, STATION_DCF77, "", "", 0, true},
+        {{"-a", "default"}, BAD, "sound output (--audio, --wav) is not available on this system", 0, "", 0, false,
+         false, ZONE_UTC, STATION_DCF77, "", "", 0, true},
     };
     for (const CommandLineCase& c : cases) {
         std::vector<const char*> argv{"dcf77tx"};
@@ -71,6 +115,7 @@ TEST(Options, CommandLines) {
         for (const char* a : c.arguments) line += std::string(" ") + a;
         Options options;
         std::string problem;
+        sim::audioMissing = c.noSound;
         const CommandLine outcome = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &options, &problem);
         ASSERT_EQ(outcome, c.outcome) << line << ": " << problem;
         if (outcome == BAD) {
@@ -85,5 +130,9 @@ TEST(Options, CommandLines) {
         EXPECT_EQ(options.verbose, c.verbose) << line;
         EXPECT_EQ(options.zone, c.zone) << line;
         EXPECT_EQ(options.station, c.station) << line;
+        EXPECT_EQ(options.audio, c.audio) << line;
+        EXPECT_EQ(options.wav, c.wav) << line;
+        EXPECT_EQ(options.rate, c.rate) << line;
     }
+    sim::audioMissing = false;
 }

@@ -13,10 +13,10 @@ static std::uint8_t EvenParity(const std::uint8_t* frame, int from, int to) {
     return static_cast<std::uint8_t>(ones % 2);
 }
 
-void JJY(std::uint8_t* frame, std::int64_t carried) {
+void JJY(std::uint8_t* frame, std::int64_t carried, std::int32_t shown) {
     static const int kYear[] = {80, 40, 20, 10, 8, 4, 2, 1};
     static const int kWeekDay[] = {4, 2, 1};
-    const std::tm jst = BreakDownSeconds(carried + 9 * 3600);
+    const std::tm jst = BreakDownSeconds(carried + 9 * 3600 + shown);
     PutMinuteHourDay(frame, jst);
     frame[36] = EvenParity(frame, 12, 18);  // PA1, hour
     frame[37] = EvenParity(frame, 1, 8);    // PA2, minute

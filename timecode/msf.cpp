@@ -19,7 +19,7 @@ static int OddParity(const int* a, int from, int to) {
     return ones % 2 == 0;
 }
 
-void MSF(std::uint8_t* frame, std::int64_t carried) {
+void MSF(std::uint8_t* frame, std::int64_t carried, std::int32_t shown) {
     static const int kYear[] = {80, 40, 20, 10, 8, 4, 2, 1};
     static const int kMonth[] = {10, 8, 4, 2, 1};
     static const int kDay[] = {20, 10, 8, 4, 2, 1};
@@ -27,7 +27,7 @@ void MSF(std::uint8_t* frame, std::int64_t carried) {
     static const int kHour[] = {20, 10, 8, 4, 2, 1};
     static const int kMinute[] = {40, 20, 10, 8, 4, 2, 1};
     const std::int32_t offset = UkOffsetAt(carried);
-    const std::tm local = BreakDownSeconds(carried + offset);
+    const std::tm local = BreakDownSeconds(carried + offset + shown);
 
     int a[60] = {};
     int b[60] = {};  // 1B-16B: DUT1, sent as 0

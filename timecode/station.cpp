@@ -11,13 +11,13 @@ std::int64_t CarriedMinute(Station station, std::int64_t frameStart) {
     return station == STATION_DCF77 || station == STATION_MSF ? frameStart + 60 : frameStart;
 }
 
-void BuildFrame(Station station, Zone zone, std::int64_t frameStart, std::uint8_t* frame) {
+void BuildFrame(Station station, Zone zone, std::int64_t frameStart, std::uint8_t* frame, std::int32_t shown) {
     const std::int64_t carried = CarriedMinute(station, frameStart);
     switch (station) {
-    case STATION_DCF77: DCF77(frame, RecordForMinute(carried, zone)); return;
-    case STATION_MSF: MSF(frame, carried); return;
-    case STATION_WWVB: WWVB(frame, carried); return;
-    case STATION_JJY: JJY(frame, carried); return;
+    case STATION_DCF77: DCF77(frame, RecordForMinute(carried, zone, shown)); return;
+    case STATION_MSF: MSF(frame, carried, shown); return;
+    case STATION_WWVB: WWVB(frame, carried, shown); return;
+    case STATION_JJY: JJY(frame, carried, shown); return;
     }
 }
 

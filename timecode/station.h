@@ -25,7 +25,10 @@ constexpr std::uint8_t kMorse = 5;     // JJY: this second's part of the call si
 std::int64_t CarriedMinute(Station station, std::int64_t frameStart);
 
 // Fills the 60 symbols of the frame keyed from UTC minute `frameStart`.
-void BuildFrame(Station station, Zone zone, std::int64_t frameStart, std::uint8_t* frame);
+// `shown` moves the date and time a clock will show by that many seconds
+// (a whole number of minutes) without moving the summer-time rules: the
+// bits that announce and tell summer time stay those of the true minute.
+void BuildFrame(Station station, Zone zone, std::int64_t frameStart, std::uint8_t* frame, std::int32_t shown = 0);
 
 // How the carried minute reads on a clock: its offset from UTC in seconds
 // and the zone's name.
@@ -36,10 +39,11 @@ struct CarriedZone {
 };
 CarriedZone ZoneCarried(Station station, Zone zone, std::int64_t carried);
 
-// The frames of each code, for the minute that begins at `carried`.
-void MSF(std::uint8_t* frame, std::int64_t carried);
-void WWVB(std::uint8_t* frame, std::int64_t carried);
-void JJY(std::uint8_t* frame, std::int64_t carried);
+// The frames of each code, for the minute that begins at `carried`, its
+// date and time moved by `shown` seconds as BuildFrame says.
+void MSF(std::uint8_t* frame, std::int64_t carried, std::int32_t shown = 0);
+void WWVB(std::uint8_t* frame, std::int64_t carried, std::int32_t shown = 0);
+void JJY(std::uint8_t* frame, std::int64_t carried, std::int32_t shown = 0);
 
 // Seconds 0-35 as WWVB and JJY share them: the markers of the whole frame,
 // minute, hour and day of the year of `t`; every other second 0.

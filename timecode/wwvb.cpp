@@ -40,10 +40,10 @@ void PutMinuteHourDay(std::uint8_t* frame, const std::tm& t) {
     PutField(frame, kDayUnits, day % 100);
 }
 
-void WWVB(std::uint8_t* frame, std::int64_t carried) {
+void WWVB(std::uint8_t* frame, std::int64_t carried, std::int32_t shown) {
     static const Field kYearTens = {45, 4, {80, 40, 20, 10}};
     static const Field kYearUnits = {50, 4, {8, 4, 2, 1}};
-    const std::tm t = BreakDownSeconds(carried);
+    const std::tm t = BreakDownSeconds(carried + shown);
     PutMinuteHourDay(frame, t);
     // DUT1 +0.0 s: the positive sign 101 and magnitude 0000.
     frame[36] = 1;

@@ -38,10 +38,10 @@ ZoneState ZoneAt(Zone zone, std::int64_t utc) {
     return {0, false};
 }
 
-DcfTime RecordForMinute(std::int64_t utc, Zone zone) {
+DcfTime RecordForMinute(std::int64_t utc, Zone zone, std::int32_t shown) {
     const ZoneState state = ZoneAt(zone, utc);
     DcfTime record{};
-    FillFromUtc(record, BreakDownSeconds(utc + state.offset));
+    FillFromUtc(record, BreakDownSeconds(utc + state.offset + shown));
     if (zone == ZONE_UTC) return record;
     record.ZoneBits = state.summer ? 1 : 2;
     // A1 (bit 16): in the frames whose minutes lie from 59 minutes before

@@ -29,5 +29,6 @@ ZoneState ZoneAt(Zone zone, std::int64_t utc);
 // The record of the minute that begins at `utc` seconds since 1970, in
 // local time of `zone`: its date and time, zone bits 17 (summer) and 18
 // (standard time), and bit 16 when the zone's offset changes within the
-// hour that ends with this minute's start.
-DcfTime RecordForMinute(std::int64_t utc, Zone zone);
+// hour that ends with this minute's start. `shown` moves the date and time
+// by that many seconds; the zone bits stay those of `utc`.
+DcfTime RecordForMinute(std::int64_t utc, Zone zone, std::int32_t shown = 0);

@@ -1,6 +1,11 @@
 #include "win32_stand_in.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
+
+#include "io.h"
 
 namespace win32 {
 std::vector<std::string> calls;
@@ -123,7 +128,19 @@ unsigned timeEndPeriod(unsigned period) {
 
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(-2); }
 
+// The system's text for error 2, as Windows words it.
+DWORD FormatMessageA(DWORD, const void*, DWORD id, DWORD, char* buffer, DWORD size, void*) {
+    const std::string text = id == 2 ? "The system cannot find the file specified.\r\n" : "";
+    if (text.empty() || text.size() >= size) return 0;
+    std::strcpy(buffer, text.c_str());
+    return static_cast<DWORD>(text.size());
+}
+
 BOOL SetThreadPriority(HANDLE, int priority) {
     win32::calls.push_back("SetThreadPriority " + std::to_string(priority));
     return TRUE;
 }
+
+int _fileno(std::FILE* stream) { return fileno(stream); }
+
+int _isatty(int descriptor) { return isatty(descriptor); }

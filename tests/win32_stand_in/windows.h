@@ -88,3 +88,7 @@ unsigned timeEndPeriod(unsigned period);
 HANDLE GetCurrentThread();
 BOOL SetThreadPriority(HANDLE thread, int priority);
 #define THREAD_PRIORITY_HIGHEST 2
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+DWORD FormatMessageA(DWORD flags, const void* source, DWORD id, DWORD language, char* buffer, DWORD size,
+                     void* arguments);
