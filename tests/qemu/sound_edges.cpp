@@ -1,0 +1,176 @@
+// Reads what sound_capture recorded in the emulated PC (the raw samples on
+// its disk, the time lines on its console) and says when things reached
+// the loopback card, on the guest's own clocks:
+//
+//   sound_edges probe CONSOLE DISK
+//     the probe's tone arrived bit for bit, and how far ReportAudio's
+//     figures put each frame from when the capture saw it arrive
+//
+// Capture times come from a straight line fitted through the capture's
+// (frames, monotonic time) reports: the loopback card moves its position
+// on the kernel's timer ticks, so any one report is off by up to a tick.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/qemu/sound_tone.h"
+
+namespace {
+
+struct Capture {
+    unsigned rate = 0;
+    std::int64_t utcMinusMonotonic = 0;  // from the first CLOCK line
+    std::vector<std::int16_t> samples;
+    double start = 0;        // fitted monotonic ns of frame 0
+    double frameNs = 0;      // fitted ns per frame
+    double worstResidual = 0;
+    std::size_t reports = 0;
+};
+
+struct ProbeReport {
+    long long written, delay, monotonic;
+};
+
+std::vector<std::string> ConsoleLines(const char* path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool ReadCapture(const std::vector<std::string>& lines, const char* disk, Capture* capture) {
+    std::vector<double> frames, times;
+    long long end = -1;
+    bool clock = false;
+    for (const std::string& line : lines) {
+        std::istringstream in(line);
+        std::string word;
+        in >> word;
+        long long a = 0, b = 0;
+        if (word == "CLOCK" && !clock && (in >> a >> b)) {
+            capture->utcMinusMonotonic = b - a;
+            clock = true;
+        } else if (word == "CAPTURED" && (in >> a >> b)) {
+            frames.push_back(static_cast<double>(a));
+            times.push_back(static_cast<double>(b));
+        } else if (word == "END") {
+            in >> end;
+        } else if (word == "RATE") {
+            in >> capture->rate;
+        }
+    }
+    if (!clock || end < 0 || frames.size() < 10 || capture->rate == 0) {
+        std::printf("FAIL: the capture did not finish (no CLOCK, RATE, END or too few CAPTURED lines)\n");
+        return false;
+    }
+    // Least squares: time = start + frameNs * frame.
+    const double n = static_cast<double>(frames.size());
+    double mf = 0, mt = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) mf += frames[i] / n, mt += times[i] / n;
+    double sff = 0, sft = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        sff += (frames[i] - mf) * (frames[i] - mf);
+        sft += (frames[i] - mf) * (times[i] - mt);
+    }
+    capture->frameNs = sft / sff;
+    capture->start = mt - capture->frameNs * mf;
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        capture->worstResidual = std::max(capture->worstResidual,
+                                          std::fabs(times[i] - capture->start - capture->frameNs * frames[i]));
+    capture->reports = frames.size();
+    capture->samples.resize(static_cast<std::size_t>(end));
+    std::ifstream in(disk, std::ios::binary);
+    in.read(reinterpret_cast<char*>(capture->samples.data()), end * 2);
+    if (in.gcount() != end * 2) {
+        std::printf("FAIL: the disk holds %lld of %lld frames\n", static_cast<long long>(in.gcount() / 2), end);
+        return false;
+    }
+    std::printf("capture: %lld frames at %u Hz; the card's clock runs %+.1f ppm against the monotonic clock "
+                "(%zu reports, the worst %.2f ms off the fitted line)\n",
+                end, capture->rate, (1e9 / capture->rate / capture->frameNs - 1) * 1e6, capture->reports,
+                capture->worstResidual / 1e6);
+    return true;
+}
+
+double CapturedAt(const Capture& capture, double frame) {
+    return capture.start + capture.frameNs * frame;
+}
+
+int Probe(const std::vector<std::string>& lines, const Capture& capture) {
+    std::vector<ProbeReport> reports;
+    long long made = -1;
+    unsigned rate = 0;
+    for (const std::string& line : lines) {
+        std::istringstream in(line);
+        std::string word;
+        in >> word;
+        ProbeReport r{};
+        if (word == "REPORT" && (in >> r.written >> r.delay >> r.monotonic)) reports.push_back(r);
+        if (word == "PROBE-DONE") in >> made;
+        if (word == "OPENED") in >> rate;
+    }
+    if (made < 0 || rate != capture.rate) {
+        std::printf("FAIL: the probe did not finish at the capture's rate (opened at %u Hz)\n", rate);
+        return 1;
+    }
+    const auto first = std::find_if(capture.samples.begin(), capture.samples.end(), [](std::int16_t s) { return s != 0; });
+    const long long offset = first - capture.samples.begin();
+    // The loopback card drops a tick's worth of what is drained at the
+    // end (its twin sees the playback stop): the last buffer, 200 ms, is
+    // counted apart.
+    const long long drained = made - rate / 5;
+    long long wrong = 0, wrongDrained = 0, missing = 0;
+    for (long long k = 0; k < made; ++k) {
+        const long long at = offset + k;
+        if (at >= static_cast<long long>(capture.samples.size())) {
+            ++missing;
+        } else if (capture.samples[static_cast<std::size_t>(at)] != ToneSample(k, rate)) {
+            ++(k < drained ? wrong : wrongDrained);
+        }
+    }
+    std::printf("probe: %lld frames played from capture frame %lld: %lld differ (and %lld of the drained last "
+                "200 ms), %lld not captured\n",
+                made, offset, wrong, wrongDrained, missing);
+    // Frame `written` leaves `delay` frames after the report's instant.
+    std::vector<double> errors;
+    for (const ProbeReport& r : reports) {
+        if (r.delay <= 0 || offset + r.written >= static_cast<long long>(capture.samples.size())) continue;
+        const double predicted = static_cast<double>(r.monotonic) + r.delay * 1e9 / rate;
+        errors.push_back((predicted - CapturedAt(capture, static_cast<double>(offset + r.written))) / 1e6);
+    }
+    if (errors.empty() || wrong != 0 || missing != 0) {
+        std::printf("FAIL: %s\n", wrong != 0 ? "the tone arrived altered" : "no report of a running stream");
+        return 1;
+    }
+    double mean = 0;
+    for (double e : errors) mean += e / static_cast<double>(errors.size());
+    std::sort(errors.begin(), errors.end());
+    std::printf("ReportAudio: %zu reports put their frames %+.3f ms from when they arrived on average "
+                "(min %+.3f, median %+.3f, max %+.3f ms)\n",
+                errors.size(), mean, errors.front(), errors[errors.size() / 2], errors.back());
+    return std::fabs(mean) < 5 && errors.back() - errors.front() < 20 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: sound_edges probe CONSOLE DISK\n");
+        return 2;
+    }
+    const std::vector<std::string> lines = ConsoleLines(argv[2]);
+    Capture capture;
+    if (!ReadCapture(lines, argv[3], &capture)) return 1;
+    if (std::strcmp(argv[1], "probe") == 0) return Probe(lines, capture);
+    std::fprintf(stderr, "unknown mode %s\n", argv[1]);
+    return 2;
+}
