@@ -272,7 +272,7 @@ int ListAudioDevices(std::FILE* out) {
     std::vector<std::string> names;
     CardDevices(&names);
     HintedDevices(&names);
+    // With none, the caller says so in its own words.
     for (const std::string& name : names) ListDevice(out, name.c_str());
-    if (names.empty()) std::fprintf(out, "no sound devices for playback\n");
     return static_cast<int>(names.size());
 }

@@ -5,6 +5,10 @@
 //   sound_edges probe CONSOLE DISK
 //     the probe's tone arrived bit for bit, and how far ReportAudio's
 //     figures put each frame from when the capture saw it arrive
+//   sound_edges program CONSOLE DISK TONE_HZ STATION FIRST_UTC FRAMES
+//     the program's sound demodulated, its frames decoded (FRAMES whole
+//     ones, the first starting at FIRST_UTC, in seconds), and every
+//     second's edge from then on timed against the guest's UTC second
 //
 // Capture times come from a straight line fitted through the capture's
 // (frames, monotonic time) reports: the loopback card moves its position
@@ -13,13 +17,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/audio_demodulator.h"
+#include "tests/decoder.h"
 #include "tests/qemu/sound_tone.h"
+#include "tests/station_decoder.h"
 
 namespace {
 
@@ -160,17 +168,113 @@ int Probe(const std::vector<std::string>& lines, const Capture& capture) {
     return std::fabs(mean) < 5 && errors.back() - errors.front() < 20 ? 0 : 1;
 }
 
+
+// Mid-points of the level changes on the guest's UTC clock, in ns.
+std::vector<Edge> UtcEdges(const Capture& capture, double toneHz, Demodulation* d) {
+    // What the program played: from its first non-zero frame to its last,
+    // less a little at each end (the fade in and the drain).
+    const auto& s = capture.samples;
+    const auto first = std::find_if(s.begin(), s.end(), [](std::int16_t v) { return v != 0; });
+    const auto last = std::find_if(s.rbegin(), s.rend(), [](std::int16_t v) { return v != 0; });
+    const long long from = (first - s.begin()) + capture.rate / 10;
+    const long long to = static_cast<long long>(s.size() - (last - s.rbegin())) - capture.rate / 10;
+    if (to - from < capture.rate) return {};
+    // The demodulator takes the card's rate as the monotonic clock sees it.
+    const double utcOfFrom = CapturedAt(capture, static_cast<double>(from)) + static_cast<double>(capture.utcMinusMonotonic);
+    *d = Demodulate(s.data() + from, static_cast<std::size_t>(to - from), 1e9 / capture.frameNs, toneHz,
+                    static_cast<std::int64_t>(utcOfFrom));
+    return d->edges;
+}
+
+std::string Clock(std::int64_t ns) {
+    const std::int64_t seconds = ns / 1'000'000'000;
+    char text[40];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(seconds / 3600 % 24),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
+                  static_cast<long long>(ns / 1'000'000 % 1000));
+    return text;
+}
+
+int Program(const Capture& capture, double toneHz, const std::string& station, std::int64_t firstUtc, int wanted) {
+    Demodulation d{};
+    const std::vector<Edge> edges = UtcEdges(capture, toneHz, &d);
+    std::printf("program: carrier %.3f Hz (tone %.3f Hz), full at %.3f of full scale, reduced to %.3f, largest "
+                "phase jump %.3f rad, %zu edges\n",
+                d.carrierHz, toneHz, d.fullPeak, d.reducedRatio, d.maxPhaseJumpRad, edges.size());
+    const std::int64_t start = firstUtc * 1'000'000'000;
+    // Frames decoded, each with the UTC second it started on.
+    std::vector<std::pair<std::int64_t, std::string>> frames;
+    if (station == "dcf77") {
+        // Full carrier until the first whole frame: its first pulse starts a minute.
+        for (const DecodedMinute& m : DecodeMinutes(PulsesFromEdges(edges), true)) {
+            char text[80];
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d%s%s", 2000 + m.year, m.month, m.day, m.hour, m.minute,
+                          m.summer ? " summer time" : "", m.valid ? "" : (" INVALID: " + m.error).c_str());
+            frames.emplace_back(m.start, text);
+        }
+    } else {
+        for (const StationFrame& f : DecodeStationFrames(station, ReadSeconds(station, edges), edges)) {
+            char text[80];
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d%s%s", f.year < 100 ? 2000 + f.year : f.year, f.month, f.day, f.hour, f.minute,
+                          f.error.empty() ? "" : " INVALID: ", f.error.c_str());
+            frames.emplace_back(f.start * 1'000'000'000, text);
+        }
+    }
+    int whole = 0;
+    for (const auto& [at, text] : frames) {
+        std::printf("frame from %s UTC: %s\n", Clock(at).c_str(), text.c_str());
+        if (at >= start - 500'000'000 && text.find("INVALID") == std::string::npos) ++whole;
+    }
+    // Each second's first edge from the first whole frame on, against the
+    // UTC second it belongs to (the edge nearest to the second).
+    std::vector<double> offsets;
+    std::int64_t second = -1;
+    for (const Edge& e : edges) {
+        const std::int64_t nearest = (e.time + 500'000'000) / 1'000'000'000;
+        if (e.time < start - 500'000'000 || nearest == second) continue;
+        second = nearest;
+        const double off = static_cast<double>(e.time - nearest * 1'000'000'000) / 1e6;
+        if (std::fabs(off) < 100) offsets.push_back(off);
+    }
+    if (offsets.empty()) {
+        std::printf("FAIL: no edge from the first whole frame on\n");
+        return 1;
+    }
+    double mean = 0;
+    for (double o : offsets) mean += o / static_cast<double>(offsets.size());
+    std::vector<double> sorted = offsets;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("edges on the UTC second: %zu seconds, mean %+.3f ms, min %+.3f, median %+.3f, max %+.3f ms\n",
+                sorted.size(), mean, sorted.front(), sorted[sorted.size() / 2], sorted.back());
+    std::printf("  the first ten: ");
+    for (std::size_t i = 0; i < offsets.size() && i < 10; ++i) std::printf("%+.3f ", offsets[i]);
+    std::printf("ms\n");
+    bool ok = true;
+    if (whole < wanted) {
+        std::printf("FAIL: %d whole frames decoded from %s UTC on, %d wanted\n", whole, Clock(start).c_str(), wanted);
+        ok = false;
+    }
+    if (std::fabs(sorted.front()) > 2 || std::fabs(sorted.back()) > 2) {
+        std::printf("FAIL: an edge more than 2 ms from its UTC second\n");
+        ok = false;
+    }
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: sound_edges probe CONSOLE DISK\n");
+        std::fprintf(stderr, "usage: sound_edges probe CONSOLE DISK\n"
+                             "       sound_edges program CONSOLE DISK TONE_HZ STATION FIRST_UTC FRAMES\n");
         return 2;
     }
     const std::vector<std::string> lines = ConsoleLines(argv[2]);
     Capture capture;
     if (!ReadCapture(lines, argv[3], &capture)) return 1;
     if (std::strcmp(argv[1], "probe") == 0) return Probe(lines, capture);
+    if (std::strcmp(argv[1], "program") == 0 && argc == 8)
+        return Program(capture, std::atof(argv[4]), argv[5], std::atoll(argv[6]), std::atoi(argv[7]));
     std::fprintf(stderr, "unknown mode %s\n", argv[1]);
     return 2;
 }

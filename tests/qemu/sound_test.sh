@@ -5,7 +5,8 @@
 # clocks, to a raw disk; the host decodes the samples and times them
 # (sound_edges). First the sound probe, a steady tone through the
 # program's own ALSA output, whose reported timing is compared with when
-# the frames arrived.
+# the frames arrived; then the installed dcf77tx, whose frames are decoded
+# and whose edges are timed against the guest's UTC seconds.
 #
 #   sound_test.sh BUILD_DIR
 #
@@ -57,9 +58,10 @@ rm -rf "$stage" && mkdir -p "$stage/bin" "$stage/dev" "$stage/proc" "$stage/sys"
 cp "$busybox" "$stage/bin/busybox"
 cp -a "$work/modules/lib" "$stage/"
 cp -a /usr/share/alsa "$stage/usr/share/"
-for tool in sound_probe sound_capture; do
-    cp "$build/tests/$tool" "$stage/bin/"
-    for library in $(ldd "$build/tests/$tool" | grep -o '/[^ ]*'); do
+DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
+cp "$build/tests/sound_probe" "$build/tests/sound_capture" "$stage/bin/"
+for program in "$stage/bin/sound_probe" "$stage/bin/sound_capture" "$stage/usr/bin/dcf77tx"; do
+    for library in $(ldd "$program" | grep -o '/[^ ]*'); do
         mkdir -p "$stage$(dirname "$library")"
         cp -L "$library" "$stage$library"
     done
@@ -111,5 +113,31 @@ else
     status=1
     grep -v '^CAPTURED' "$work/probe/console.txt" | tail -20
 fi
+
+# The installed program as a user starts it, at the rate the card offers
+# (the capture's), from 11:58:51 UTC: whole frames from 11:59 and 12:00.
+# $1: the run's name, $2: the rate, $3: the tone the program makes, then
+# the station, the arguments and the two frames' decoded texts.
+run() {
+    local name=$1 hz=$2 tone=$3 station=$4 arguments=$5
+    rate=$hz
+    echo "== dcf77tx $arguments at $rate Hz"
+    boot "$work/$name" "2024-06-01 11:58:50" 135 \
+        "timeout 200 dcf77tx --audio hw:CARD=Loopback,DEV=0,SUBDEV=0 $arguments --minutes 2 --verbose >/tmp/out 2>&1
+echo \"dcf77tx status \$?\"; cat /tmp/out"
+    grep -v '^CAPTURED\|^CLOCK\|^RATE\|^END' "$work/$name/console.txt" | grep -v '^\[ *[0-9.]*\]' || true
+    "$build/tests/sound_edges" program "$work/$name/console.txt" "$work/$name/capture.raw" "$tone" "$station" \
+        "$(date -u -d '2024-06-01 11:59:00' +%s)" 2 | tee "$work/$name/edges.txt" || true
+    local ok=1
+    grep -q "dcf77tx status 0" "$work/$name/console.txt" || { echo "FAIL: dcf77tx did not end by itself"; ok=0; }
+    grep -q "^FAIL" "$work/$name/edges.txt" && ok=0
+    for frame in "11:59:00.000 UTC: $6" "12:00:00.000 UTC: $7"; do
+        grep -q "^frame from $frame$" "$work/$name/edges.txt" || { echo "FAIL: no frame from $frame"; ok=0; }
+    done
+    if [[ $ok == 1 ]]; then rm -f "$work/$name/capture.raw"; else status=1; fi
+}
+run dcf77 192000 77500 dcf77 "--zone cet" "2024-06-01 14:00 summer time" "2024-06-01 14:01 summer time"
+# MSF's 60 kHz at 48 kHz: its fifth subharmonic, the carrier off for a 1.
+run msf 48000 20000 msf "--station msf" "2024-06-01 13:00" "2024-06-01 13:01"
 echo "took $(($(date +%s) - started)) s in all"
 exit $status
