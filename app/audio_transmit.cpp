@@ -240,5 +240,8 @@ int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, 
     return 0;
 }
 
-// The list says itself when there is nothing to play on.
-int ListSoundDevices() { return ListAudioDevices(stdout) > 0 ? 0 : 1; }
+int ListSoundDevices() {
+    if (ListAudioDevices(stdout) > 0) return 0;
+    std::fprintf(stderr, "dcf77tx: no sound devices to play on\n");
+    return 1;
+}
