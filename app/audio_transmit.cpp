@@ -114,6 +114,14 @@ static void Interrupt(AudioRun* run, std::int64_t from, const char* what) {
     run->nextSecond = FloorDiv(from, kNanosecondsPerSecond) + 1;
 }
 
+// After an underrun or a suspend the stream counts its frames from 0 and
+// no earlier report maps them; returns true, that the run was restarted.
+static bool StartAfresh(AudioRun* run, unsigned rate) {
+    ResetDeviceClock(&run->clock, rate);
+    run->written = 0;
+    return true;
+}
+
 static int Gone(const char* device) {
     std::fprintf(stderr, "dcf77tx: the sound device %s went away: %s\n", device, AudioProblem());
     return 1;
@@ -157,9 +165,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         if (reported == AUDIO_GONE) return Gone(device);
         if (reported == AUDIO_RESTARTED) {
             // The stream starts afresh, its report to come.
-            ResetDeviceClock(&run.clock, opened);
-            run.written = 0;
-            restarted = true;
+            restarted = StartAfresh(&run, opened);
             continue;
         }
         std::int64_t now = 0;
@@ -195,9 +201,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         if (outcome == AUDIO_GONE) return Gone(device);
         if (outcome == AUDIO_RESTARTED) {
             // The stream starts afresh, with none of this block.
-            ResetDeviceClock(&run.clock, opened);
-            run.written = 0;
-            restarted = true;
+            restarted = StartAfresh(&run, opened);
             continue;
         }
         run.written += static_cast<std::int64_t>(block.size());

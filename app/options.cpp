@@ -99,16 +99,24 @@ static const OptionDefinition* ByLongName(const std::string& given, bool* ambigu
     return matches == 1 ? found : nullptr;
 }
 
-static bool ReadPort(const char* text, std::int32_t* port) {
-    if (*text == '\0') return false;
+// A whole number from 1 to `max`.
+static bool ReadCount(const char* text, int max, int* count) {
     long long value = 0;
+    if (*text == '\0') return false;
     for (const char* p = text; *p; ++p) {
         if (*p < '0' || *p > '9') return false;
         value = value * 10 + (*p - '0');
-        if (value > INT32_MAX) return false;
+        if (value > max) return false;
     }
     if (value < 1) return false;
-    *port = static_cast<std::int32_t>(value);
+    *count = static_cast<int>(value);
+    return true;
+}
+
+static bool ReadPort(const char* text, std::int32_t* port) {
+    int value = 0;
+    if (!ReadCount(text, INT32_MAX, &value)) return false;
+    *port = value;
     return true;
 }
 
@@ -167,20 +175,6 @@ static bool ReadOffset(const char* text, std::int32_t* offset) {
     if (*p == ':' && (++p, !ReadDigits(&p, 2, 59, &minutes))) return false;
     if (*p != '\0' || hours * 60 + minutes > 24 * 60) return false;
     *offset = sign * (hours * 3600 + minutes * 60);
-    return true;
-}
-
-// A whole number from 1 to `max`.
-static bool ReadCount(const char* text, int max, int* count) {
-    long long value = 0;
-    if (*text == '\0') return false;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9') return false;
-        value = value * 10 + (*p - '0');
-        if (value > max) return false;
-    }
-    if (value < 1) return false;
-    *count = static_cast<int>(value);
     return true;
 }
 
