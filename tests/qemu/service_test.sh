@@ -38,7 +38,7 @@ mkdir -p "$work" "$cache"
 # gives the serial devices to group dialout) and a kernel with its
 # initramfs, from the archive this machine's apt uses.
 . /etc/os-release
-packages=systemd,systemd-sysv,udev,dbus,libnss-systemd,linux-image-amd64,initramfs-tools
+packages=systemd,systemd-sysv,udev,dbus,libnss-systemd,libasound2,linux-image-amd64,initramfs-tools
 sources=/etc/apt/sources.list.d/debian.sources
 [[ -f $sources ]] || sources=http://deb.debian.org/debian
 recipe="$VERSION_CODENAME $packages $sources"
