@@ -35,7 +35,8 @@ command -v cpack >/dev/null || skip "cpack is not installed (apt-get install cma
 mkdir -p "$work" "$cache"
 
 # A minimal Debian of this machine's release with systemd, udev (which
-# gives the serial devices to group dialout) and a kernel with its
+# gives the serial devices to group dialout), the sound library the
+# package depends on and a kernel with its
 # initramfs, from the archive this machine's apt uses.
 . /etc/os-release
 packages=systemd,systemd-sysv,udev,dbus,libnss-systemd,libasound2,linux-image-amd64,initramfs-tools
