@@ -124,7 +124,8 @@ void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& sett
     const std::int32_t rounded =
         settings.station == STATION_DCF77 && settings.zone == ZONE_LOCAL ? ZoneAt(ZONE_LOCAL, minute).roundedBy : 0;
     if (rounded != 0)
-        std::snprintf(offset + std::strlen(offset), sizeof offset - std::strlen(offset), " (zone %+d s)", -rounded);
+        std::snprintf(offset + std::strlen(offset), sizeof offset - std::strlen(offset), " (offset rounded %+d s)",
+                      rounded);
     const std::tm start = BreakDownSeconds(frameStart);
     const std::tm shown = BreakDownSeconds(minute + zone.offset + settings.offset);
     const std::tm at = BreakDownSeconds(shownFrom);
