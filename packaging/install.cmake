@@ -6,29 +6,61 @@ install(TARGETS dcf77tx quaver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
   return()
 endif()
+# The package's maintainer, named in its control file and its changelog.
+set(DCF_MAINTAINER "dcf77tx maintainers <maintainers@dcf77tx.example.org>" CACHE STRING
+    "The Debian package's maintainer: a name and a mail address")
+# Manual pages and the changelog go in compressed as Debian wants them:
+# gzip -9n, no name and no time stamp, so every build gives the same bytes.
+# The uncompressed pages stay in the build folder for man -l.
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES packaging/dcf77tx.service DESTINATION lib/systemd/system)
-# The unit reads its settings from /etc whatever the prefix. An installation
-# never replaces them: they are the user's once edited (the package keeps
-# them as a conffile). Without root (a prefix in the home directory) there
-# is no service to set, and /etc is left alone.
-install(CODE "set(dcf_settings_source \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.default\")")
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
+set(dcf_compressed "")
+foreach(file dcf77tx.1 quaver.1 changelog)
+  add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz
+                     COMMAND gzip -9nkf ${CMAKE_CURRENT_BINARY_DIR}/${file}
+                     DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${file} VERBATIM)
+  list(APPEND dcf_compressed ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz)
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS ${dcf_compressed})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1.gz ${CMAKE_CURRENT_BINARY_DIR}/quaver.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The settings go under the prefix's etc/, or /etc for a prefix of /usr
+# (or /), as GNUInstallDirs places them: an installation into a folder of
+# its own never touches the system's. The prefix may be given only at
+# install time (cmake --install --prefix), so it is read then, and the
+# unit is written to read the settings from where they went. An
+# installation never replaces the settings: they are the user's once
+# edited (the package keeps them as a conffile). Where they cannot be
+# written (/usr without root) they are skipped with a message.
+install(CODE "set(dcf_settings_source \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.default\")
+set(dcf_unit_source \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.service\")")
 install(CODE [[
-  set(dcf_settings "$ENV{DESTDIR}/etc/default/dcf77tx")
+  if(CMAKE_INSTALL_PREFIX MATCHES "^/(usr/?)?$")
+    set(dcf_etc /etc)
+  else()
+    set(dcf_etc "${CMAKE_INSTALL_PREFIX}/etc")
+  endif()
+  file(READ "${dcf_unit_source}" dcf_unit)
+  string(REPLACE "/etc/default/dcf77tx" "${dcf_etc}/default/dcf77tx" dcf_unit "${dcf_unit}")
+  set(dcf_unit_path "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/systemd/system/dcf77tx.service")
+  message(STATUS "Installing: ${dcf_unit_path}")
+  file(WRITE "${dcf_unit_path}" "${dcf_unit}")
+  set(dcf_settings "$ENV{DESTDIR}${dcf_etc}/default/dcf77tx")
   set(dcf_writable 0)
   if("$ENV{DESTDIR}" STREQUAL "")
-    execute_process(COMMAND sh -c "test -w /etc/default || { test ! -e /etc/default && test -w /etc; }"
-                    RESULT_VARIABLE dcf_writable)
+    # The settings' folder, or the nearest one above it that exists.
+    execute_process(COMMAND sh -c "d=\"$1\"; while [ ! -e \"$d\" ]; do d=$(dirname \"$d\"); done; test -w \"$d\""
+                            sh "${dcf_etc}/default" RESULT_VARIABLE dcf_writable)
   endif()
   if(EXISTS "${dcf_settings}")
     message(STATUS "Keeping: ${dcf_settings} (installing never replaces the settings)")
   elseif(NOT dcf_writable EQUAL 0)
-    message(STATUS "Skipping: /etc/default/dcf77tx, not writable here (the service's settings need a root installation)")
+    message(STATUS "Skipping: ${dcf_settings}, not writable here (the service's settings need a root installation)")
   else()
-    file(INSTALL DESTINATION /etc/default TYPE FILE RENAME dcf77tx FILES "${dcf_settings_source}")
+    file(INSTALL DESTINATION "${dcf_etc}/default" TYPE FILE RENAME dcf77tx FILES "${dcf_settings_source}")
   endif()
 ]])
 
@@ -41,9 +73,14 @@ endif()
 
 set(CPACK_PACKAGE_NAME dcf77tx)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "dcf77tx maintainers <dcf77tx@localhost>")
+set(CPACK_PACKAGE_CONTACT "${DCF_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Time-code transmitter (DCF77, MSF, WWVB, JJY) on a serial port or a sound card")
-set(CPACK_PACKAGE_DESCRIPTION "Keys the DCF77 long-wave time code onto the DTR and RTS lines of a serial port, one frame a minute, so that radio-controlled clocks next to a small coupling stage set themselves from the computer's clock. Includes the calibration tool quaver and a hardened systemd unit, which is not enabled on installation. Licence: MIT.")
+# One paragraph in lines Debian's checker accepts (under 80 columns).
+set(CPACK_PACKAGE_DESCRIPTION "Keys a long-wave time code (DCF77, MSF, WWVB or JJY) onto the DTR and RTS
+lines of a serial port, or synthesizes its carrier on a sound card (ALSA),
+one frame a minute, so that radio-controlled clocks nearby set themselves
+from the computer's clock. Includes the calibration tool quaver and a
+hardened systemd unit, which is not enabled on installation. Licence: MIT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
