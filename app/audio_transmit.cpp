@@ -122,6 +122,9 @@ static bool StartAfresh(AudioRun* run, unsigned rate) {
     return true;
 }
 
+// What else to do when no sound device plays: one line after the failure.
+static const char* const kOtherOutputs = "--wav FILE, --dry-run, or a serial port (--device PATH)";
+
 static int Gone(const char* device) {
     std::fprintf(stderr, "dcf77tx: the sound device %s went away: %s\n", device, AudioProblem());
     return 1;
@@ -131,7 +134,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     unsigned opened = 0;
     char line[512];
     if (!OpenAudio(device, rate, &opened, line, sizeof line)) {
-        std::fprintf(stderr, "dcf77tx: %s\n", line);
+        std::fprintf(stderr, "dcf77tx: %s\nTry 'dcf77tx --audio list', or %s.\n", line, kOtherOutputs);
         return 1;
     }
     const double carrierHz = settings.carrierHz;
@@ -212,7 +215,11 @@ int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, 
     const double carrierHz = settings.carrierHz;
     const std::uint64_t samples = static_cast<std::uint64_t>(rate) * (1 + 60 * static_cast<std::uint64_t>(minutes));
     if (samples > kMaxWavSamples) {
-        std::fprintf(stderr, "dcf77tx: %d minutes at %u Hz do not fit in a WAV file\n", minutes, rate);
+        const std::uint64_t most = (kMaxWavSamples / rate - 1) / 60;
+        std::fprintf(stderr,
+                     "dcf77tx: %d minutes at %u Hz do not fit in a WAV file (4 GiB): at most %llu\n"
+                     "Try 'dcf77tx --help'.\n",
+                     minutes, rate, static_cast<unsigned long long>(most));
         return 2;
     }
     PrepareTransmit(settings, first);
@@ -231,9 +238,9 @@ int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, 
     char line[512];
     FormatToneLine(line, sizeof line, path, rate, carrierHz);
     const std::tm start = BreakDownSeconds(first - 1);
-    std::printf("%s\nStarts at %04d-%02d-%02d %02d:%02d:%02d UTC: play it from that second; %d whole frames follow.\n",
+    std::printf("%s\nStarts at %04d-%02d-%02d %02d:%02d:%02d UTC: play it from that second; %d whole %s.\n",
                 line, start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min,
-                start.tm_sec, minutes);
+                start.tm_sec, minutes, minutes == 1 ? "frame follows" : "frames follow");
     if (settings.verbose)
         for (std::size_t i = 1; i < frames.size(); ++i) {
             char status[kStatusLineSize];
@@ -245,7 +252,9 @@ int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, 
 }
 
 int ListSoundDevices() {
-    if (ListAudioDevices(stdout) > 0) return 0;
-    std::fprintf(stderr, "dcf77tx: no sound devices to play on\n");
+    const int playable = ListAudioDevices(stdout);
+    std::fflush(stdout);
+    if (playable > 0) return 0;
+    std::fprintf(stderr, "dcf77tx: no sound device can play here\nTry %s.\n", kOtherOutputs);
     return 1;
 }

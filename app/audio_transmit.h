@@ -19,5 +19,6 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
 // Hz. Returns the exit status.
 int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, const TransmitSettings& settings);
 
-// Prints the sound devices; returns the exit status.
+// Prints the sound devices; returns the exit status: 0 when one of them
+// can play, else 1 with a line on what to do instead.
 int ListSoundDevices();

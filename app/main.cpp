@@ -141,6 +141,25 @@ static void SayRealTime() {
     Say(line);
 }
 
+// A steady full carrier has no frame to wait for: it starts at once, the
+// lines at rest as a closed port leaves them, and ends at the end of the
+// `minutes`th UTC minute, the one under way counting as the first, as the
+// sound output counts them; with `minutes` 0 it never ends.
+static int SendCarrier(int minutes) {
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    PinOpen();
+    PinMinus12();
+    Say("steady full carrier, no time code\n");
+    if (minutes == 0)
+        for (;;) SleepUntilMonotonic(MonotonicNanoseconds() + 3600 * kNanosecondsPerSecond);
+    std::int64_t now = 0;
+    const UtcReading reading = ReadUtcClockAt(&now);
+    const std::int64_t seconds = (reading.seconds / 60 + minutes) * 60 - reading.seconds;
+    SleepUntilMonotonic(now + seconds * kNanosecondsPerSecond - reading.nanoseconds);
+    PinClose();
+    return 0;
+}
+
 int main(int argc, char** argv) {
     // Any argument at all means the command line, not the dialogue.
     const bool dialogue = argc <= 1;
@@ -152,6 +171,10 @@ int main(int argc, char** argv) {
         if (status >= 0) return status;
     }
     TransmitSettings transmit = SettingsOf(options);
+    if (options.dryRun && options.carrier) {
+        Say("steady full carrier, no time code\n");
+        return 0;
+    }
     if (options.dryRun) {
         DeriveDurations();
         const std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
@@ -163,6 +186,10 @@ int main(int argc, char** argv) {
     if (!options.audio.empty() || !options.wav.empty()) {
         if (options.waitSync && options.wav.empty()) WaitForSynchronisedClock();
         return SendSound(options, transmit);
+    }
+    if (options.carrier) {
+        if (options.waitSync) WaitForSynchronisedClock();
+        return SendCarrier(options.minutes);
     }
     DeriveDurations();
     if (options.station == STATION_DCF77) {

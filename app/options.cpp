@@ -370,12 +370,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
     // The other codes carry their own country's time.
     if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
     if (options->dryRun && options->waitSync) return Refuse(problem, "--dry-run waits for nothing: drop --wait-sync");
+    if (options->dryRun && options->audio == "list") return Refuse(problem, "--dry-run opens nothing: drop --audio list");
     if (given.factor) {
         const std::string factor = FactorProblem(*options);
         if (!factor.empty()) return Refuse(problem, factor);
     }
-    if (options->zone == ZONE_LOCAL && !LocalZoneKnown())
-        return Refuse(problem, "--zone local: the C library does not know this computer's zone (TZ '" +
+    // The windows are of local time too: an unknown zone would make them UTC.
+    const char* local = options->zone == ZONE_LOCAL ? "--zone local" : options->windowCount > 0 ? "--window" : nullptr;
+    if (local != nullptr && !LocalZoneKnown())
+        return Refuse(problem, std::string(local) + ": the C library does not know this computer's zone (TZ '" +
                                    std::string(std::getenv("TZ") != nullptr ? std::getenv("TZ") : "") +
                                    "'; no zone data?)");
     if (options->timeGiven &&

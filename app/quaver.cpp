@@ -70,7 +70,11 @@ int main(int argc, char** argv) {
         std::printf("%sThe UTC clock changed during the measurement; run quaver again.\n", terminal ? "\n" : "");
         return 1;
     }
-    if (!terminal) std::printf("Pauses ran %+.4f %% against UTC.\n", (ratio - 1) * 100);
+    if (!terminal) {
+        char deviation[32];
+        FormatPauseDeviation(deviation, sizeof deviation, ratio);
+        std::printf("Pauses ran %s against UTC.\n", deviation);
+    }
     const double factor = FactorForPauseRatio(ratio);
     std::printf("%sTiming Fudge Factor: %.1f\n", terminal ? "\n\n" : "\n", factor);
     std::printf("Type it at dcf77tx's factor prompt: it is the pause length, in pause units, that lasts 100 ms here.\n");

@@ -96,11 +96,17 @@ static void FormatSymbols(char* text, Station station, const std::uint8_t* frame
     text[n - 1] = '\0';
 }
 
+// The longest zone name a status line shows: the zone data's own run to
+// six letters (POSIX's minimum for TZ names); a TZ rule may name its zone
+// at any length, and the line keeps to 100 columns.
+constexpr std::size_t kZoneNameColumns = 6;
+
 // The local zone's name as the C library gives it (EST, IST).
 static void LocalZoneName(char* name, std::size_t size, std::int64_t utc) {
     const std::time_t t = static_cast<std::time_t>(utc);
     const std::tm* local = std::localtime(&t);
     if (local == nullptr || std::strftime(name, size, "%Z", local) == 0) std::snprintf(name, size, "local");
+    if (size > kZoneNameColumns) name[kZoneNameColumns] = '\0';
 }
 
 void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& settings, std::int64_t frameStart,
@@ -120,11 +126,11 @@ void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& sett
                       east / 60 % 60);
     }
     // A zone whose offset is not whole minutes (one counting leap seconds)
-    // is sent to the nearest minute.
+    // is sent to the nearest minute: "(+27 s)" says by how much.
     const std::int32_t rounded =
         settings.station == STATION_DCF77 && settings.zone == ZONE_LOCAL ? ZoneAt(ZONE_LOCAL, minute).roundedBy : 0;
     if (rounded != 0)
-        std::snprintf(offset + std::strlen(offset), sizeof offset - std::strlen(offset), " (offset rounded %+d s)",
+        std::snprintf(offset + std::strlen(offset), sizeof offset - std::strlen(offset), " (%+d s)",
                       rounded);
     const std::tm start = BreakDownSeconds(frameStart);
     const std::tm shown = BreakDownSeconds(minute + zone.offset + settings.offset);
@@ -142,11 +148,20 @@ void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& sett
 }
 
 void FormatFrameSeconds(std::string* text, const TransmitSettings& settings, const std::uint8_t* frame) {
-    static const char kSymbolNames[] = "01MSBC";  // 0, 1, marker, MSF's split and both, Morse
+    static const char kSymbolNames[] = "01M??C";  // 0, 1, marker, Morse
+    // MSF sends two bits a second, A and B, and switches its carrier off.
+    const bool msf = settings.station == STATION_MSF;
     for (int second = 0; second < kFrameLength; ++second) {
-        const SecondPattern p = PatternOf(settings.station, frame[second], second);
+        const std::uint8_t s = frame[second];
+        const SecondPattern p = PatternOf(settings.station, s, second);
+        char symbol[8];
+        if (msf && s != kMinuteMark)
+            std::snprintf(symbol, sizeof symbol, "A%d B%d", s == kLongPulse || s == kMsfBoth,
+                          s == kMsfSplit || s == kMsfBoth);
+        else
+            std::snprintf(symbol, sizeof symbol, msf ? "%c    " : "%c", kSymbolNames[s]);
         char line[256];
-        int n = std::snprintf(line, sizeof line, "  :%02d  %c  reduced", second, kSymbolNames[frame[second]]);
+        int n = std::snprintf(line, sizeof line, "  :%02d  %s  %s", second, symbol, msf ? "off" : "reduced");
         std::int16_t begin = 0;
         bool any = false;
         for (int i = 0; i < p.count; ++i) {

@@ -1,5 +1,6 @@
 // Measures the pause against the UTC clock, for the calibration tool.
 #include <cmath>
+#include <cstdio>
 
 #include "keying.h"
 
@@ -37,4 +38,12 @@ double FactorForPauseRatio(double ratio) {
     // factor rounded: aim it at the whole millisecond nearest 1000 / ratio.
     const double ms1000 = std::floor(1000 / ratio + 0.5);
     return ms1000 / 10;
+}
+
+void FormatPauseDeviation(char* text, std::size_t size, double ratio) {
+    // Rounded first, so that a deviation too small to show reads +0.0000,
+    // never -0.0000.
+    double percent = std::round((ratio - 1) * 1e6) / 1e4;
+    if (percent == 0) percent = 0;
+    std::snprintf(text, size, "%+.4f %%", percent);
 }

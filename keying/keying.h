@@ -104,6 +104,10 @@ double MeasurePauseRatio(int seconds, std::FILE* progress);
 // length key a minute as close to 60 s as whole milliseconds allow.
 double FactorForPauseRatio(double ratio);
 
+// How far pauses running `ratio` times their length are off, as
+// "+0.0300 %": in percent to four decimals, signed.
+void FormatPauseDeviation(char* text, std::size_t size, double ratio);
+
 // How long before its deadline a pause stops sleeping and starts watching
 // the clock: follows the wake-up latency seen lately, within bounds.
 std::int64_t EarlyWakeNanoseconds();

@@ -1,6 +1,9 @@
 // The sound output on Linux, through ALSA's own library: one blocking
 // playback stream of 16-bit samples at a rate the device plays exactly.
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -40,6 +43,15 @@ bool AudioAvailable() {
     return true;
 }
 
+// The library prints its own diagnostics on standard error, eight lines of
+// configuration internals on a machine without a sound card; the program
+// says what failed in one line with snd_strerror, so they are dropped.
+static void DropLibraryMessage(const char*, int, const char*, int, const char*, ...) {}
+
+static void SilenceLibrary() {
+    snd_lib_error_set_handler(DropLibraryMessage);
+}
+
 // Sets what the program plays on a freshly opened device: interleaved
 // 16-bit little-endian samples, mono where possible, and no resampling.
 // On failure, the library's error with `what` naming the step.
@@ -76,6 +88,7 @@ static bool Refuse(snd_pcm_t* pcm, char* text, std::size_t size, const char* dev
 }
 
 bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* text, std::size_t size) {
+    SilenceLibrary();
     snd_pcm_t* pcm = nullptr;
     int err = snd_pcm_open(&pcm, device, SND_PCM_STREAM_PLAYBACK, 0);
     if (err < 0) return Refuse(nullptr, text, size, device, "cannot open for playback", err);
@@ -196,14 +209,14 @@ const char* AudioProblem() {
 }
 
 // One line for a device: its name, then the standard rates it plays
-// exactly, or why it cannot be used now.
-static void ListDevice(std::FILE* out, const char* name) {
+// exactly, or why it cannot be used now. Returns whether it can play.
+static bool ListDevice(std::FILE* out, const char* name) {
     snd_pcm_t* pcm = nullptr;
     // Non-blocking: a device in use answers at once instead of waiting.
     int err = snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
         std::fprintf(out, "%s  (cannot open: %s)\n", name, snd_strerror(err));
-        return;
+        return false;
     }
     snd_pcm_hw_params_t* params;
     snd_pcm_hw_params_alloca(&params);
@@ -219,6 +232,7 @@ static void ListDevice(std::FILE* out, const char* name) {
         std::fprintf(out, "%s  (no standard rate exactly)\n", name);
     else
         std::fprintf(out, "%s %s Hz\n", name, rates.c_str());
+    return err >= 0 && !rates.empty();
 }
 
 // Every card's playback devices by hw: and plughw: name.
@@ -268,11 +282,39 @@ static void HintedDevices(std::vector<std::string>* names) {
     snd_device_name_free_hint(hints);
 }
 
+// Plug-ins the configuration names (JACK, OSS) print on standard error
+// themselves when the list probes them, past the library's handler: the
+// list's own lines say which cannot be opened, so standard error is
+// pointed at /dev/null meanwhile. Returns what restores it.
+static int QuietStandardError() {
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+    return saved;
+}
+
+static void RestoreStandardError(int saved) {
+    if (saved < 0) return;
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+}
+
 int ListAudioDevices(std::FILE* out) {
+    SilenceLibrary();
+    const int saved = QuietStandardError();
     std::vector<std::string> names;
     CardDevices(&names);
     HintedDevices(&names);
-    // With none, the caller says so in its own words.
-    for (const std::string& name : names) ListDevice(out, name.c_str());
-    return static_cast<int>(names.size());
+    // With none that plays, the caller says so in its own words.
+    int playable = 0;
+    for (const std::string& name : names) {
+        playable += ListDevice(out, name.c_str()) ? 1 : 0;
+        std::fflush(out);
+    }
+    RestoreStandardError(saved);
+    return playable;
 }

@@ -12,8 +12,8 @@
 bool AudioAvailable();
 
 // Prints the playback devices, one a line: the name to give --audio, then
-// the rates among 192000, 96000, 48000 and 44100 Hz it accepts exactly.
-// Returns how many devices it printed.
+// the rates among 192000, 96000, 48000 and 44100 Hz it accepts exactly, or
+// why it cannot play. Returns how many of them can play.
 int ListAudioDevices(std::FILE* out);
 
 // Opens `device` for playback at exactly `rate` Hz, never through a

@@ -358,6 +358,10 @@ bool AudioAvailable() { return !sim::audioMissing; }
 
 int ListAudioDevices(std::FILE* out) {
     sim::Start();
+    if (sim::audioOpenFails) {
+        std::fprintf(out, "sim  (cannot open: No such file or directory)\n");
+        return 0;
+    }
     std::fprintf(out, "sim %u\n", sim::audioRate);
     return 1;
 }

@@ -20,7 +20,19 @@ TEST(AudioProgram, SoundDeviceRefusedOrGone) {
     const AudioEndsCase cases[] = {
         {"--audio list", "", 0, "sim 48000\n", ""},
         // The device's own words, and no serial output at all.
-        {"--audio sim --rate 96000", "", 1, "", "dcf77tx: cannot play on sim at 96000 Hz: Invalid argument\n"},
+        {"--audio sim --rate 96000", "", 1, "",
+         "dcf77tx: cannot play on sim at 96000 Hz: Invalid argument\n"
+         "Try 'dcf77tx --audio list', or --wav FILE, --dry-run, or a serial port (--device PATH).\n"},
+        // No device that plays: a script sees status 1, and what else to do.
+        {"--audio list", "audio_open_fails 1\n", 1, "sim  (cannot open: No such file or directory)\n",
+         "dcf77tx: no sound device can play here\nTry --wav FILE, --dry-run, or a serial port (--device PATH).\n"},
+        // A file of one frame; one too long for a WAV file's 4 GiB.
+        {"--wav one.wav --minutes 1 --rate 8000", "", 0,
+         "one.wav at 8000 Hz: 3369.57 Hz, the 23rd subharmonic of 77500 Hz (audible)\n"
+         "Starts at 2009-12-11 12:34:59 UTC: play it from that second; 1 whole frame follows.\n",
+         ""},
+        {"--wav big.wav --minutes 400", "", 2, "",
+         "dcf77tx: 400 minutes at 192000 Hz do not fit in a WAV file (4 GiB): at most 186\nTry 'dcf77tx --help'.\n"},
         {"-a sim -s wwvb", "audio_gone_after_ms 1500\n", 1,
          "sim at 48000 Hz: 20000 Hz, the third subharmonic of 60000 Hz\n",
          "dcf77tx: the sound device sim went away: No such device\n"},

@@ -11,6 +11,7 @@ struct CalibrationCase {
     const char* what;
     double stretch;            // how long the pause really runs
     const char* factor;        // what the tool prints
+    const char* deviation = "";  // and how far the pauses ran off, where given
 };
 
 // What the transmitter then makes of the printed factor.
@@ -27,6 +28,9 @@ TEST(Calibration, FactorBringsTheMinuteBackToSixtySeconds) {
         {"0.06 % long", 1.0006, "99.9"},
         {"0.04 % long: 1000 ms is still nearest", 1.0004, "100.0"},
         {"12 % long", 1.12, "89.3"},
+        // Too little to show: no minus sign on a zero.
+        {"0.00004 % short", 0.9999996, "100.0", "+0.0000 %"},
+        {"0.0003 % short", 0.999997, "100.0", "-0.0003 %"},
     };
     for (const CalibrationCase& c : cases) {
         sim::Reset();
@@ -36,6 +40,11 @@ TEST(Calibration, FactorBringsTheMinuteBackToSixtySeconds) {
         char printed[32];
         std::snprintf(printed, sizeof printed, "%.1f", FactorForPauseRatio(ratio));
         EXPECT_STREQ(printed, c.factor) << c.what;
+        if (*c.deviation != '\0') {
+            char deviation[32];
+            FormatPauseDeviation(deviation, sizeof deviation, ratio);
+            EXPECT_STREQ(deviation, c.deviation) << c.what;
+        }
         DeriveFrom(printed);
         // A minute is 60 * ms1000 pause units; no whole millisecond either
         // side would come closer to 60 s.

@@ -30,6 +30,9 @@ TEST(CommandLine, EndsAtOnce) {
          "CreateFile failed: /dev/ttyUSB7 (00000002)\ndcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
         {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n" + kWait,
          "CreateFile failed: SIM5 (00000002)\ndcf77tx: SIM5: " + std::string(std::strerror(2)) + "\n"},
+        // A carrier waits for no minute: the port is opened first.
+        {"--device /dev/ttyUSB7 --carrier", 1, "",
+         "CreateFile failed: /dev/ttyUSB7 (00000002)\ndcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
     };
     for (const EndsAtOnceCase& c : cases) {
         RunSettings settings{"", 1260534896000, 10};
@@ -221,6 +224,15 @@ static void UseZone(const char* zone) {
 #endif
 }
 
+// Windows' C library knows no zone names, only rules with an offset.
+static bool ZoneNamesKnown() {
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+}
+
 struct OptionRunCase {
     const char* what;
     const char* arguments;
@@ -230,6 +242,7 @@ struct OptionRunCase {
     std::int64_t keyedFromMs, keyedUntilMs;  // every onset lies within; 0: anywhere
     const char* said;  // a line the program prints
     std::int64_t syncedAfterMs = 0;
+    const char* zone = "UTC0";  // the local zone
 };
 
 TEST(CommandLine, ChosenTimesLimitsAndWindows) {
@@ -254,8 +267,19 @@ TEST(CommandLine, ChosenTimesLimitsAndWindows) {
          dec11 + 124'000, dec11 + 184'000, "\nWaiting for the system clock to be synchronised.\n", 90'000},
         {"a steady carrier for two minutes", "--carrier --minutes 2", dec11, 4 * 60, {}, 1, 1,
          "steady full carrier, no time code\n"},
+        {"a dry run of a carrier shows no time", "-n -v --carrier", dec11, 60, {}, 1, 1,
+         "steady full carrier, no time code\n"},
+        // Seconds 53 to 58 carry bits A and B; the carrier goes off.
+        {"a dry run of MSF's seconds", "-n -vv -s msf -t \"2026-03-29 00:55\"", dec11, 60, {}, 0, 0,
+         "  :52  A0 B0  off 0-100 ms\n  :53  A1 B1  off 0-300 ms\n"},
+        // A zone counting leap seconds, summer time and the longest offset
+        // still fit in 100 columns (checked below for every line).
+        {"a zone counting leap seconds", "-n --zone local --offset -23:59 -t \"2026-07-01 12:00\"", dec11, 60, {}, 0,
+         0, "clocks show Wed 2026-07-01 12:00 CEST -23:59 (+27 s) at 12:36 UTC\n", 0, "right/Europe/Berlin"},
     };
     for (const OptionRunCase& c : cases) {
+        if (!ZoneNamesKnown() && std::strchr(c.zone, '/') != nullptr) continue;
+        UseZone(c.zone);
         RunSettings settings{"", c.startUtcMs, c.runSeconds};
         settings.arguments = c.arguments;
         settings.syncedAfterMs = c.syncedAfterMs;
@@ -273,5 +297,10 @@ TEST(CommandLine, ChosenTimesLimitsAndWindows) {
             EXPECT_LT(ch.utc, c.keyedUntilMs * kMs) << c.what;
         }
         EXPECT_NE(run.out.find(c.said), std::string::npos) << c.what << "\n" << run.out;
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find(" clocks show ") != std::string::npos) EXPECT_LE(line.size(), 100u) << c.what << ": " << line;
+        }
     }
+    UseZone("UTC0");
 }

@@ -2,6 +2,7 @@
 // line that refuses it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "app/options.h"
@@ -21,7 +22,18 @@ struct CommandLineCase {
     const char* wav = "";
     unsigned rate = 0;
     bool noSound = false;  // the build has no sound output
+    const char* tz = nullptr;  // the local zone, where the row sets one
 };
+
+// Sets TZ; empty unsets it.
+static void SetZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone);
+#else
+    if (*zone != '\0') setenv("TZ", zone, 1);
+    else unsetenv("TZ");
+#endif
+}
 
 TEST(Options, CommandLines) {
     const CommandLineCase cases[] = {
@@ -116,6 +128,12 @@ TEST(Options, CommandLines) {
          "the window must be HH:MM-HH:MM[,HH:MM-HH:MM...], each of some length, not '24:00-01:00'", 0, "", 0, false,
          false},
         {{"-n", "--wait-sync"}, BAD, "--dry-run waits for nothing: drop --wait-sync", 0, "", 0, false, false},
+        {{"-n", "--audio", "list"}, BAD, "--dry-run opens nothing: drop --audio list", 0, "", 0, false, false},
+        // Windows are of local time: a zone the C library does not know
+        // would silently make them UTC.
+        {{"-w", "01:00-02:00"}, BAD,
+         "--window: the C library does not know this computer's zone (TZ 'Nowhere/City'; no zone data?)", 0, "", 0,
+         false, false, ZONE_UTC, STATION_DCF77, "", "", 0, false, "Nowhere/City"},
         // The sound card: the factor is accepted and does nothing.
         {{"-a", "hw:1,0", "--rate", "48000", "-f", "98"}, RUN, "", 2, "", 98, false, false, ZONE_UTC, STATION_DCF77,
          "hw:1,0", "", 48000},
@@ -148,7 +166,10 @@ TEST(Options, CommandLines) {
         Options options;
         std::string problem;
         sim::audioMissing = c.noSound;
+        const std::string savedTz = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
+        if (c.tz != nullptr) SetZone(c.tz);
         const CommandLine outcome = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &options, &problem);
+        if (c.tz != nullptr) SetZone(savedTz.c_str());
         ASSERT_EQ(outcome, c.outcome) << line << ": " << problem;
         if (outcome == BAD) {
             EXPECT_EQ(problem, c.problem) << line;
