@@ -53,7 +53,10 @@ TEST(AlsaAudio, OpensAtExactRatesOnly) {
         SCOPED_TRACE(std::string(c.device) + " at " + std::to_string(c.asked));
         unsigned opened = 0;
         char problem[200] = "";
+        // The refusal is the program's one line: the library prints nothing.
+        testing::internal::CaptureStderr();
         EXPECT_EQ(OpenAudio(c.device, c.asked, &opened, problem, sizeof problem), c.opened != 0) << problem;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         if (c.opened != 0) {
             EXPECT_EQ(opened, c.opened);
             DrainAudio();
@@ -104,7 +107,11 @@ TEST(AlsaAudio, ListsDevicesWithTheirExactRates) {
     std::ifstream in(listing);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    EXPECT_EQ(count, static_cast<int>(lines.size()));
+    // The count is of the devices that can play: those with rates.
+    const auto playable = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.size() > 3 && line.compare(line.size() - 3, 3, " Hz") == 0;
+    });
+    EXPECT_EQ(count, static_cast<int>(playable));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "only48  48000 Hz"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "kept  192000 96000 48000 44100 Hz"), lines.end());
 }
