@@ -12,7 +12,7 @@ void ResetDeviceClock(DeviceClock* c, unsigned rate) {
     c->first = c->count = 0;
     c->runs = 0;
     c->pending = false;
-    c->scatter = 0;
+    c->spread = 0;
     c->measuredPpm = 0;
     c->clamped = false;
     c->lastPlayed = c->anchorFrame = c->anchorRaw = 0;
@@ -29,8 +29,7 @@ static int At(const DeviceClock& c, int i) { return (c.first + i) % kClockPoints
 static void Fit(DeviceClock* c) {
     const int newest = At(*c, c->count - 1);
     const std::int64_t n0 = c->frame[newest], r0 = c->raw[newest];
-    double sxx = 0, sxy = 0, syy = 0, mx = 0, my = 0;
-    int stretches = 0;
+    double sxx = 0, sxy = 0, mx = 0, my = 0;
     for (int i = 0; i < c->count;) {
         int j = i;
         double sx = 0, sy = 0;
@@ -45,9 +44,7 @@ static void Fit(DeviceClock* c) {
             const double y = static_cast<double>(c->raw[At(*c, k)] - r0) - my;
             sxx += x * x;
             sxy += x * y;
-            syy += y * y;
         }
-        ++stretches;
         i = j;
     }
     const double nominal = NominalPeriod(c->rate);
@@ -59,8 +56,6 @@ static void Fit(DeviceClock* c) {
         c->clamped = c->clamped || std::abs(measured - nominal) > limit;
         period = std::clamp(measured, nominal - limit, nominal + limit);
     }
-    const int freedom = c->count - stretches - 1;
-    c->scatter = freedom > 0 ? std::sqrt(std::max(0.0, syy - 2 * period * sxy + period * period * sxx) / freedom) : 0;
     // The newest stretch's line through its centre, taken at the newest
     // point. A position that moves in steps (USB cards: a packet's frames)
     // reads up to a step behind: the line runs late by half a step on
@@ -99,7 +94,7 @@ void NoteAudioReport(DeviceClock* c, const AudioReport& report, std::int64_t raw
     if (c->count > 0) {
         const double off = static_cast<double>(raw - WhenFrameLeaves(*c, played).raw);
         const double limit = DeviceClockReady(*c)
-                                 ? std::max(kJumpScatter * c->scatter, static_cast<double>(kLeastJumpNanoseconds))
+                                 ? std::max(kJumpSpread * c->spread, static_cast<double>(kLeastJumpNanoseconds))
                                  : static_cast<double>(kSlipNanoseconds);
         if (std::abs(off) > limit) {
             // One report off the line may be a late one; two alike are
@@ -113,6 +108,8 @@ void NoteAudioReport(DeviceClock* c, const AudioReport& report, std::int64_t raw
             }
             ++c->runs;
             AddPoint(c, c->pendingFrame, c->pendingRaw);
+        } else {
+            c->spread = std::max(std::abs(off), c->spread * kSpreadKept);
         }
     }
     c->pending = false;

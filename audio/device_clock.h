@@ -22,10 +22,12 @@ constexpr std::int64_t kReadySpanNanoseconds = 1'000'000'000;
 // latency jumped ...
 constexpr std::int64_t kSlipNanoseconds = 20'000'000;
 // ... and from then on one further off than this many times the reports'
-// own scatter about the fit, and at least kLeastJumpNanoseconds, when the
-// next report confirms it.
-constexpr double kJumpScatter = 5;
-constexpr std::int64_t kLeastJumpNanoseconds = 100'000;
+// own spread about the line (the largest distance of recent ones, which
+// forgets a report's over about 10 s of reports), and at least
+// kLeastJumpNanoseconds, when the next report confirms it.
+constexpr double kJumpSpread = 2;
+constexpr double kSpreadKept = 0.999;
+constexpr std::int64_t kLeastJumpNanoseconds = 500'000;
 // The card's rate is believed within this of nominal, parts per million.
 constexpr double kMaxRatePpm = 1000;
 
@@ -44,7 +46,7 @@ struct DeviceClock {
     bool pending;               // a report off the line, not yet confirmed
     std::int64_t pendingFrame, pendingRaw;
     double pendingOff;          // ns
-    double scatter;             // RMS of the points about the line, ns
+    double spread;              // recent reports' distance from the line, ns
     double measuredPpm;         // the card's rate off nominal as measured
     bool clamped;               // beyond kMaxRatePpm: the rate was held there
     // The fit: frame originFrame leaves at originRaw, the others `period`
