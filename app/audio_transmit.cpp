@@ -236,7 +236,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
                          run.check.why);
             return 1;
         }
-        SayRatesBeyondReach(run, device, &saidCard, &saidUtc);
+        if (run.check.verdict == TIMING_KEPT) SayRatesBeyondReach(run, device, &saidCard, &saidUtc);
 
         // The block's first frame on the UTC clock as it reads now; its
         // frames spaced as the card plays them on the UTC clock's lasting
