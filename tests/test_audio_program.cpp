@@ -193,7 +193,9 @@ TEST(AudioProgram, SilentStartSmallStepLatencyJumpAndSlew) {
 
     // Silence, then one ramp up at 12:35:58 and the first frame at 12:36.
     const std::int64_t rampAt = 1260534958 * kSecond;
-    for (std::size_t k = 0; utcAt(heard(static_cast<double>(k))) < rampAt - kMs; ++k) ASSERT_EQ(p.samples[k], 0) << k;
+    std::size_t sounding = 0;
+    for (std::size_t k = 0; utcAt(heard(static_cast<double>(k))) < rampAt - kMs; ++k) sounding += p.samples[k] != 0;
+    EXPECT_EQ(sounding, 0u);
     ASSERT_FALSE(edges.empty());
     EXPECT_FALSE(edges[0].asserted);
     EXPECT_LT(std::llabs(edges[0].time - rampAt), kMs / 10);
