@@ -171,6 +171,7 @@ static void SayRatesBeyondReach(const AudioRun& run, const char* device, bool* s
                      "dcf77tx: the sound device %s plays %+.0f ppm off %u Hz by the computer's oscillator, "
                      "beyond the %.0f ppm followed: its edges drift off the UTC second\n",
                      device, run.clock.measuredPpm, run.clock.rate, kMaxRatePpm);
+        std::fflush(stderr);
         *saidCard = true;
     }
     if (run.scale.clamped && !*saidUtc) {
@@ -178,9 +179,9 @@ static void SayRatesBeyondReach(const AudioRun& run, const char* device, bool* s
                      "dcf77tx: the UTC clock runs %+.0f ppm off the computer's oscillator, beyond the %.0f ppm "
                      "followed: the carrier's frequency is off by the rest\n",
                      run.scale.measuredPpm, kMaxScalePpm);
+        std::fflush(stderr);
         *saidUtc = true;
     }
-    std::fflush(stderr);
 }
 
 int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, std::int64_t chosen) {

@@ -25,7 +25,7 @@ constexpr std::int64_t kSlipNanoseconds = 20'000'000;
 // own spread about the line (the largest distance of recent ones, which
 // forgets a report's over about 10 s of reports), and at least
 // kLeastJumpNanoseconds, when the next report confirms it.
-constexpr double kJumpSpread = 2;
+constexpr double kJumpSpread = 3;
 constexpr double kSpreadKept = 0.999;
 constexpr std::int64_t kLeastJumpNanoseconds = 500'000;
 // The card's rate is believed within this of nominal, parts per million.

@@ -388,7 +388,7 @@ static void WriteAudioRecord() {
         }
         if (&s == &Segment() && !audioStarted) played = 0;
         std::fprintf(segments, "%lld %.9f %zu\n", static_cast<long long>(s.start), s.period, played);
-        std::fwrite(s.samples.data(), sizeof(std::int16_t), played, samples);
+        if (played > 0) std::fwrite(s.samples.data(), sizeof(std::int16_t), played, samples);
     }
     std::fclose(segments);
     std::fclose(samples);
