@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "audio/device_clock.h"
+#include "audio/playback_check.h"
 #include "audio/render.h"
 #include "audio/synthesis.h"
+#include "audio/utc_scale.h"
 #include "audio/wav.h"
 #include "keying/keying.h"
 #include "platform/audio.h"
+#include "platform/platform.h"
 #include "timecode/civil.h"
 #include "timecode/timecode.h"
 
@@ -20,8 +23,8 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // Blocks of 10 ms: short against the device's buffer, long enough that
 // the work a block takes stays small.
 constexpr unsigned kBlocksPerSecond = 100;
-// A change of the UTC clock against the monotonic one larger than this
-// between two readings is a step (as for the serial lines).
+// A step of the UTC clock larger than this ends the frame in progress and
+// is said (as for the serial lines); a smaller one only moves the edges.
 constexpr std::int64_t kStepNanoseconds = 20'000'000;
 
 
@@ -31,11 +34,14 @@ struct AudioRun {
     std::int64_t chosen;      // the UTC minute whose frame carries --time; -1: none
     bool shiftSet;            // the first frame fixed settings.shift
     DeviceClock clock;
+    UtcScale scale;
+    PlaybackCheck check;
     Carrier carrier;
     std::int64_t written;     // frames written since the stream (re)started
     std::int64_t nextSecond;  // the UTC second planned next
     bool inFrame;             // the seconds planned so far belong to `frame`
     std::uint8_t frame[kFrameLength];
+    bool begun;               // the carrier was due once; silence before
     bool quiet;               // an interruption was reported and no frame has been sent since
     std::int64_t sendingFor;  // the UTC minute `sending` holds for
     bool sending;             // whether that minute lies in a window
@@ -51,6 +57,12 @@ static bool Sending(AudioRun* run, std::int64_t minute) {
     return run->sending;
 }
 
+// The level between frames: the full carrier within the windows once the
+// first frame was due (or always with --carrier), else silence.
+static double CarrierLevel(AudioRun* run, std::int64_t minute) {
+    return run->settings.carrier || (run->begun && Sending(run, minute)) ? 1.0 : 0.0;
+}
+
 // The frame keyed from UTC minute `frameStart`; the first one fixes which
 // minute --time makes the frames carry.
 static void KeyedFrame(AudioRun* run, std::int64_t frameStart, std::uint8_t* frame) {
@@ -62,9 +74,9 @@ static void KeyedFrame(AudioRun* run, std::int64_t frameStart, std::uint8_t* fra
 }
 
 // Plans UTC second `second`: a frame's second, from a minute in a window
-// on which the device's clock is known; the second 59 that leads into
-// such a minute; silence outside the windows and after the run; else the
-// full carrier.
+// on which the device's clock is known; the seconds 58 (full carrier) and
+// 59 that lead into such a minute; silence outside the windows, before the
+// first frame and after the run; else the full carrier.
 static void PlanNextSecond(AudioRun* run, std::int64_t second) {
     const TransmitSettings& s = run->settings;
     const int position = static_cast<int>(FloorMod(second, 60));
@@ -77,6 +89,7 @@ static void PlanNextSecond(AudioRun* run, std::int64_t second) {
         run->inFrame = Sending(run, minute) && DeviceClockReady(run->clock);
         if (run->inFrame) {
             KeyedFrame(run, second, run->frame);
+            run->begun = true;
             run->quiet = false;
             if (s.verbose) {
                 char status[kStatusLineSize];
@@ -92,16 +105,23 @@ static void PlanNextSecond(AudioRun* run, std::int64_t second) {
         std::uint8_t before[kFrameLength];
         KeyedFrame(run, minute + 60, run->frame);
         BuildKeyedFrame(run->settings, minute, before);
+        run->begun = true;
         PlanSecond(&run->carrier, s.station, before[59], 59, start);
+    } else if (position == 58 && Sending(run, minute + 60) && DeviceClockReady(run->clock)) {
+        // The full carrier a second ahead, so that a second 59 that
+        // starts reduced (WWVB's marker) is heard as such.
+        run->begun = true;
+        PlanLevel(&run->carrier, start, 1.0);
     } else {
-        PlanLevel(&run->carrier, start, s.carrier || Sending(run, minute) ? 1.0 : 0.0);
+        PlanLevel(&run->carrier, start, CarrierLevel(run, minute));
     }
     if (position == 59 && (run->inFrame || s.carrier) && s.minutes > 0 && ++run->sent == s.minutes)
         run->endAt = start + kNanosecondsPerSecond;
 }
 
 // Ends the frame in progress after a step or a restart: the carrier goes
-// to full from `from` until the next minute starts a whole frame.
+// to full (or stays silent before the first frame) from `from` until the
+// next minute starts a whole frame.
 static void Interrupt(AudioRun* run, std::int64_t from, const char* what) {
     if (!run->quiet) {
         std::fprintf(stderr, "dcf77tx: %s: the frame in progress ends; whole frames again from the next minute\n",
@@ -110,7 +130,7 @@ static void Interrupt(AudioRun* run, std::int64_t from, const char* what) {
     }
     run->quiet = true;
     run->inFrame = false;
-    CutPlan(&run->carrier, from, run->settings.carrier || Sending(run, FloorDiv(from, 60 * kNanosecondsPerSecond) * 60) ? 1.0 : 0.0);
+    CutPlan(&run->carrier, from, CarrierLevel(run, FloorDiv(from, 60 * kNanosecondsPerSecond) * 60));
     run->nextSecond = FloorDiv(from, kNanosecondsPerSecond) + 1;
 }
 
@@ -118,6 +138,7 @@ static void Interrupt(AudioRun* run, std::int64_t from, const char* what) {
 // no earlier report maps them; returns true, that the run was restarted.
 static bool StartAfresh(AudioRun* run, unsigned rate) {
     ResetDeviceClock(&run->clock, rate);
+    StartPlaybackCheck(&run->check, rate);
     run->written = 0;
     return true;
 }
@@ -128,6 +149,42 @@ static const char* const kOtherOutputs = "--wav FILE, --dry-run, or a serial por
 static int Gone(const char* device) {
     std::fprintf(stderr, "dcf77tx: the sound device %s went away: %s\n", device, AudioProblem());
     return 1;
+}
+
+// The raw monotonic clock minus the monotonic one, read between two
+// readings of the latter no more than 20 us apart where the system allows.
+static std::int64_t RawMinusMonotonic() {
+    std::int64_t best = 0, narrowest = -1;
+    for (int i = 0; i < 5 && (narrowest < 0 || narrowest > 20'000); ++i) {
+        const std::int64_t before = MonotonicNanoseconds();
+        const std::int64_t raw = RawMonotonicNanoseconds();
+        const std::int64_t after = MonotonicNanoseconds();
+        if (narrowest < 0 || after - before < narrowest) {
+            narrowest = after - before;
+            best = raw - (before + (after - before) / 2);
+        }
+    }
+    return best;
+}
+
+// Says once each that a rate lies beyond what the program follows.
+static void SayRatesBeyondReach(const AudioRun& run, const char* device, bool* saidCard, bool* saidUtc) {
+    if (run.clock.clamped && !*saidCard) {
+        std::fprintf(stderr,
+                     "dcf77tx: the sound device %s plays %+.0f ppm off %u Hz by the computer's oscillator, "
+                     "beyond the %.0f ppm followed: its edges drift off the UTC second\n",
+                     device, run.clock.measuredPpm, run.clock.rate, kMaxRatePpm);
+        std::fflush(stderr);
+        *saidCard = true;
+    }
+    if (run.scale.clamped && !*saidUtc) {
+        std::fprintf(stderr,
+                     "dcf77tx: the UTC clock runs %+.0f ppm off the computer's oscillator, beyond the %.0f ppm "
+                     "followed: the carrier's frequency is off by the rest\n",
+                     run.scale.measuredPpm, kMaxScalePpm);
+        std::fflush(stderr);
+        *saidUtc = true;
+    }
 }
 
 int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, std::int64_t chosen) {
@@ -151,17 +208,18 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     run.sent = 0;
     run.endAt = 0;
     ResetDeviceClock(&run.clock, opened);
-    // Fades in from silence at the first sample.
+    ResetUtcScale(&run.scale);
+    StartPlaybackCheck(&run.check, opened);
+    // Silent until the first frame (or the carrier) is due: one ramp up.
     run.carrier = StartCarrier(ToneFor(carrierHz, opened).hz, 0.0);
     run.written = 0;
     run.nextSecond = 0;
     run.inFrame = false;
+    run.begun = false;
     run.quiet = false;
-    bool fadeIn = true;
     std::vector<std::int16_t> block(opened / kBlocksPerSecond);
-    std::int64_t offset = 0;  // the UTC clock minus the monotonic one, as read last
-    bool haveOffset = false;
     bool restarted = false;  // the stream started afresh since the last block
+    bool saidCard = false, saidUtc = false;
     for (;;) {
         AudioReport report{};
         const AudioOutcome reported = ReportAudio(&report);
@@ -173,33 +231,42 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         }
         std::int64_t now = 0;
         const UtcReading reading = ReadUtcClockAt(&now);
-        const std::int64_t fresh = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds - now;
-        const bool stepped = haveOffset && std::llabs(fresh - offset) > kStepNanoseconds;
-        if (stepped) ShiftDeviceClock(&run.clock, fresh - offset);
-        offset = fresh;
-        haveOffset = true;
-        NoteAudioReport(&run.clock, report, offset);
+        const std::int64_t rawMinusMonotonic = RawMinusMonotonic();
+        const std::int64_t step = NoteClockReading(&run.scale, now + rawMinusMonotonic,
+                                                   reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
+        NoteAudioReport(&run.clock, report, rawMinusMonotonic);
+        if (CheckPlayback(&run.check, report) == TIMING_NONE) {
+            std::fprintf(stderr, "dcf77tx: the sound device %s reports no playback timing: %s\n", device,
+                         run.check.why);
+            return 1;
+        }
+        if (run.check.verdict == TIMING_KEPT) SayRatesBeyondReach(run, device, &saidCard, &saidUtc);
 
+        // The block's first frame on the UTC clock as it reads now; its
+        // frames spaced as the card plays them on the UTC clock's lasting
+        // rate, so that a slew moves the edges and not the carrier.
         const FrameTime at = WhenFrameLeaves(run.clock, run.written);
-        if (stepped) Interrupt(&run, at.utc, "the UTC clock stepped");
-        if (restarted) Interrupt(&run, at.utc, "the sound output ran dry (an underrun or a suspend) and restarted");
+        const std::int64_t first = UtcOfRaw(run.scale, at.raw);
+        const double spacing = at.period * run.scale.rate;
+        if (std::llabs(step) > kStepNanoseconds) Interrupt(&run, first, "the UTC clock stepped");
+        if (restarted) Interrupt(&run, first, "the sound output ran dry (an underrun or a suspend) and restarted");
         restarted = false;
-        if (run.endAt != 0 && at.utc > run.endAt + kRampNanoseconds) {
+        if (run.endAt != 0 && first > run.endAt + kRampNanoseconds) {
             DrainAudio();
             return 0;
         }
-        if (fadeIn) {
-            CutPlan(&run.carrier, at.utc, 1.0);
-            fadeIn = false;
-        }
         // Nothing planned yet, or (a bug or a device gone astray) long past.
-        if (run.nextSecond * kNanosecondsPerSecond < at.utc - kNanosecondsPerSecond)
-            run.nextSecond = FloorDiv(at.utc, kNanosecondsPerSecond) + 1;
+        if (run.nextSecond * kNanosecondsPerSecond < first - kNanosecondsPerSecond)
+            run.nextSecond = FloorDiv(first, kNanosecondsPerSecond) + 1;
         // Every second whose first ramp begins before this block ends.
-        const std::int64_t end = at.utc + static_cast<std::int64_t>(at.period * static_cast<double>(block.size()));
+        const std::int64_t end = first + static_cast<std::int64_t>(spacing * static_cast<double>(block.size()));
         while (run.nextSecond * kNanosecondsPerSecond - kRampNanoseconds < end) PlanNextSecond(&run, run.nextSecond++);
-        Synthesize(&run.carrier, at.utc, at.period, block.data(), block.size());
+        Synthesize(&run.carrier, first, spacing, block.data(), block.size());
 
+        // A device that takes everything at once is written at about its
+        // rate while the check finds it out.
+        const std::int64_t allowed = WriteAllowedAt(run.check, run.written);
+        if (allowed > now) SleepUntilMonotonic(allowed);
         const AudioOutcome outcome = WriteAudio(block.data(), block.size());
         if (outcome == AUDIO_GONE) return Gone(device);
         if (outcome == AUDIO_RESTARTED) {

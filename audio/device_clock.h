@@ -1,7 +1,9 @@
-// When each sample leaves the sound device, on the UTC clock: a straight
-// line fitted to the device's own reports. The card's crystal runs up to a
-// few hundred ppm off UTC and the device adds its own latency; the fit
-// follows both. Time is passed in.
+// When each sample leaves the sound device, on the raw monotonic clock (the
+// computer's oscillator, never slewed): a straight line fitted to the
+// device's own reports. The card's crystal runs up to a few hundred ppm off
+// and the device adds its own latency; the fit follows both. A jump of the
+// latency (a device that changes its buffering, a stream that slips) moves
+// the line, never its slope. Time is passed in.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +18,16 @@ constexpr int kClockPoints = 4096;
 // rate from a shorter span is mostly the reports' jitter) and places no
 // edges (see DeviceClockReady).
 constexpr std::int64_t kReadySpanNanoseconds = 1'000'000'000;
-// A report this far off the fit means the stream slipped: start afresh.
+// Until the fit is ready, a report this far off it means the device's
+// latency jumped ...
 constexpr std::int64_t kSlipNanoseconds = 20'000'000;
+// ... and from then on one further off than this many times the reports'
+// own spread about the line (the largest distance of recent ones, which
+// forgets a report's over about 10 s of reports), and at least
+// kLeastJumpNanoseconds, when the next report confirms it.
+constexpr double kJumpSpread = 3;
+constexpr double kSpreadKept = 0.999;
+constexpr std::int64_t kLeastJumpNanoseconds = 500'000;
 // The card's rate is believed within this of nominal, parts per million.
 constexpr double kMaxRatePpm = 1000;
 
@@ -25,32 +35,37 @@ struct DeviceClock {
     unsigned rate;              // nominal frames a second
     bool moving;                // frames were seen leaving since the reset
     std::int64_t lastPlayed;    // frames gone out at the last report
-    std::int64_t lastFrame;     // the last report's point, also before the
-    std::int64_t lastUtc;       //   stream moved
+    std::int64_t anchorFrame;   // before the stream moves: frames are placed
+    std::int64_t anchorRaw;     //   at the nominal rate from here
     bool anyReport;
     int first, count;           // the points, a ring
     std::int64_t frame[kClockPoints];  // frame number leaving the output ...
-    std::int64_t utc[kClockPoints];    // ... at this UTC instant, ns
-    // The fit: frame originFrame leaves at originUtc, the others `period`
-    // UTC ns apart.
-    std::int64_t originFrame, originUtc;
+    std::int64_t raw[kClockPoints];    // ... at this raw monotonic instant, ns
+    int run[kClockPoints];      // the stretch of steady latency it belongs to
+    int runs;                   // stretches begun since the reset
+    bool pending;               // a report off the line, not yet confirmed
+    std::int64_t pendingFrame, pendingRaw;
+    double pendingOff;          // ns
+    double spread;              // recent reports' distance from the line, ns
+    double measuredPpm;         // the card's rate off nominal as measured
+    bool clamped;               // beyond kMaxRatePpm: the rate was held there
+    // The fit: frame originFrame leaves at originRaw, the others `period`
+    // raw ns apart.
+    std::int64_t originFrame, originRaw;
     double period;
 };
 
 // Forgets every report: the stream (re)starts with frame 0.
 void ResetDeviceClock(DeviceClock* clock, unsigned rate);
 
-// Takes one report; `offset` is the UTC clock minus the monotonic one at
-// about the report's instant.
-void NoteAudioReport(DeviceClock* clock, const AudioReport& report, std::int64_t offset);
-
-// The UTC clock stepped by `by` ns: the reports taken before move with it.
-void ShiftDeviceClock(DeviceClock* clock, std::int64_t by);
+// Takes one report; `rawMinusMonotonic` is the raw monotonic clock minus
+// the monotonic one at about the report's instant.
+void NoteAudioReport(DeviceClock* clock, const AudioReport& report, std::int64_t rawMinusMonotonic);
 
 // Where frame `n` leaves the output, and the card's frame period there,
-// both on the UTC clock.
+// both on the raw monotonic clock.
 struct FrameTime {
-    std::int64_t utc;  // ns since 1970
+    std::int64_t raw;  // ns
     double period;     // ns
 };
 FrameTime WhenFrameLeaves(const DeviceClock& clock, std::int64_t n);

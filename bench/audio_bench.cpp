@@ -1,6 +1,7 @@
 // Processor time the sound output's work takes: per 10 ms block, one
-// device report taken into the clock's fit, the seconds planned as they
-// come, and the block synthesized, as the audio loop does. The device is
+// reading of the clocks and one device report taken into the fits, the
+// seconds planned as they come, and the block synthesized, as the audio
+// loop does. The device is
 // modelled (a card 200 ppm fast), so the figure is the synthesis's and the
 // fit's alone, with no waiting.
 //   audio_bench [MINUTES]   audio minutes per case, default 10
@@ -12,6 +13,7 @@
 
 #include "audio/device_clock.h"
 #include "audio/synthesis.h"
+#include "audio/utc_scale.h"
 #include "timecode/station.h"
 #include "timecode/timecode.h"
 
@@ -33,7 +35,9 @@ int main(int argc, char** argv) {
             const std::int64_t first = 1'709'133'300 - 60;
             const Tone tone = ToneFor(StationCarrierHz(stations[s]), rate);
             static DeviceClock clock;
+            static UtcScale scale;
             ResetDeviceClock(&clock, rate);
+            ResetUtcScale(&scale);
             Carrier carrier = StartCarrier(tone.hz, 1.0);
             std::vector<std::int16_t> block(rate / 100);
             const double period = 1e9 / (rate * 1.0002);
@@ -42,16 +46,19 @@ int main(int argc, char** argv) {
             const double before = CpuSeconds();
             for (std::int64_t b = 0; b < minutes * 6000LL; ++b) {
                 const std::int64_t monotonic = static_cast<std::int64_t>(static_cast<double>(written) * period);
-                NoteAudioReport(&clock, {monotonic, written + rate / 10, rate / 10}, first * 1'000'000'000LL);
+                NoteClockReading(&scale, monotonic, first * 1'000'000'000LL + monotonic);
+                NoteAudioReport(&clock, {monotonic, written + rate / 10, rate / 10}, 0);
                 const FrameTime at = WhenFrameLeaves(clock, written + rate / 10);
-                const std::int64_t end = at.utc + static_cast<std::int64_t>(at.period * static_cast<double>(block.size()));
+                const std::int64_t utc = UtcOfRaw(scale, at.raw);
+                const double spacing = at.period * scale.rate;
+                const std::int64_t end = utc + static_cast<std::int64_t>(spacing * static_cast<double>(block.size()));
                 while (nextSecond * 1'000'000'000 - kRampNanoseconds < end) {
                     const int position = static_cast<int>(nextSecond % 60);
                     if (position == 0) BuildFrame(stations[s], ZONE_UTC, nextSecond, frame);
                     PlanSecond(&carrier, stations[s], frame[position], position, nextSecond * 1'000'000'000);
                     ++nextSecond;
                 }
-                Synthesize(&carrier, at.utc, at.period, block.data(), block.size());
+                Synthesize(&carrier, utc, spacing, block.data(), block.size());
                 sum += block[b % block.size()];
                 written += static_cast<std::int64_t>(block.size());
             }

@@ -25,6 +25,12 @@ std::int64_t MonotonicNanoseconds() {
     return now.tv_sec * kNanosecondsPerSecond + now.tv_nsec;
 }
 
+std::int64_t RawMonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return now.tv_sec * kNanosecondsPerSecond + now.tv_nsec;
+}
+
 void SleepUntilMonotonic(std::int64_t deadline) {
     timespec until{};
     until.tv_sec = static_cast<time_t>(deadline / kNanosecondsPerSecond);

@@ -48,6 +48,13 @@ std::uint32_t LastLineError();
 // Nanoseconds on a clock that never steps; its origin is arbitrary.
 std::int64_t MonotonicNanoseconds();
 
+// Nanoseconds on the computer's oscillator as it runs: never stepped and
+// never slewed by a time daemon (Linux CLOCK_MONOTONIC_RAW; on Windows
+// the performance counter, the same as MonotonicNanoseconds). It may run
+// tens of ppm off, but steadily: the sound output measures the card's rate
+// on it. Its origin is arbitrary.
+std::int64_t RawMonotonicNanoseconds();
+
 // Blocks until the monotonic clock reads at least `deadline` (or a little
 // later: the caller finishes the wait itself).
 void SleepUntilMonotonic(std::int64_t deadline);

@@ -101,6 +101,9 @@ std::int64_t MonotonicNanoseconds() {
     return whole * 1'000'000'000 + part * 1'000'000'000 / frequency.QuadPart;
 }
 
+// The performance counter is never slewed by the time service.
+std::int64_t RawMonotonicNanoseconds() { return MonotonicNanoseconds(); }
+
 void SleepUntilMonotonic(std::int64_t deadline) {
     const std::int64_t remaining = deadline - MonotonicNanoseconds();
     if (remaining <= 0) return;

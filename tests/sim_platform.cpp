@@ -47,12 +47,21 @@ std::vector<AudioSegment> audioPlayed;
 std::int64_t lateWakeAt;
 std::int64_t lateWakeBy;
 std::int64_t syncedAt;
+std::int64_t utcSlewAt;
+std::int64_t utcSlewFor;
+std::int64_t utcSlewPpb;
+std::int64_t rawPpb;
+std::int64_t audioJumpAt;
+std::int64_t audioJumpBy;
+bool audioKeepsNoTime;
 // Virtual time of the last Reset, from which the UTC rate counts.
 static std::int64_t resetAt = 0;
 
 std::int64_t UtcAt(std::int64_t time) {
     const std::int64_t stepped = utcStepAt != 0 && time >= utcStepAt ? utcStepBy : 0;
-    return time + utcAtZero + (time - resetAt) / 1'000 * utcRatePpb / 1'000'000 + stepped;
+    const std::int64_t slewed = utcSlewAt != 0 && time > utcSlewAt ? std::min(time - utcSlewAt, utcSlewFor) : 0;
+    return time + utcAtZero + (time - resetAt) / 1'000 * utcRatePpb / 1'000'000 + stepped +
+           slewed / 1'000 * utcSlewPpb / 1'000'000;
 }
 
 // Whether the simulation has been set up, by Reset or from the environment.
@@ -84,6 +93,8 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     lateWakeAt = 0;
     lateWakeBy = 0;
     syncedAt = 0;
+    utcSlewAt = utcSlewFor = utcSlewPpb = 0;
+    rawPpb = 0;
     resetAt = start;
     audioRate = 48000;
     audioPpm = 0;
@@ -92,6 +103,8 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     audioGranule = 1;
     audioJitter = 0;
     audioStallAt = audioStallBy = audioGoneAt = 0;
+    audioJumpAt = audioJumpBy = 0;
+    audioKeepsNoTime = false;
     audioOpenFails = audioMissing = false;
     audioPlayed.clear();
 }
@@ -131,6 +144,9 @@ static void StopWhenTimeIsUp() {
 //   open_fails          1: the port cannot be opened
 //   utc_step_after_ms, utc_step_ms   the UTC clock steps once, by this much
 //   utc_rate_ppm        the UTC clock runs this much fast (negative: slow)
+//   utc_slew_after_ms, utc_slew_ms, utc_slew_ppm   the UTC clock runs this
+//                       much fast for a while, as a time daemon slews it
+//   raw_ppm             the raw monotonic clock runs this much fast
 //   held_read_at_utc_ms, held_read_us   the first UTC reading at or after
 //                       that instant holds its caller up this long
 //   audio_rate, audio_ppm, audio_latency_us, audio_buffer_ms, audio_granule,
@@ -138,6 +154,9 @@ static void StopWhenTimeIsUp() {
 //   audio_stall_after_ms, audio_stall_ms   the first write from then on is
 //                       held up this long
 //   audio_gone_after_ms the sound device goes away then
+//   audio_jump_after_ms, audio_jump_us   from then on the device's latency
+//                       (and the delay it reports) is this much longer
+//   audio_keeps_no_time 1: the device plays nowhere, as ALSA's null device
 //   audio_open_fails    1: the sound device cannot be opened
 //   late_wake_at_utc_ms, late_wake_us   the first sleep that ends at or
 //                       after that instant wakes this much late
@@ -152,7 +171,8 @@ static void Start() {
     long long goneAfterMs = 0, audioFails = 0;
     double ppm = 0;
     long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0, lateAtMs = 0, lateUs = 0;
-    long long syncedAfterMs = 0;
+    long long syncedAfterMs = 0, slewAfterMs = 0, slewMs = 0, jumpAfterMs = 0, jumpUs = 0, noTime = 0;
+    double slewPpm = 0, rawPpm = 0;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -182,6 +202,13 @@ static void Start() {
         else if (key == "late_wake_at_utc_ms") lateAtMs = number;
         else if (key == "late_wake_us") lateUs = number;
         else if (key == "synced_after_ms") syncedAfterMs = number;
+        else if (key == "utc_slew_after_ms") slewAfterMs = number;
+        else if (key == "utc_slew_ms") slewMs = number;
+        else if (key == "utc_slew_ppm") slewPpm = std::atof(value);
+        else if (key == "raw_ppm") rawPpm = std::atof(value);
+        else if (key == "audio_jump_after_ms") jumpAfterMs = number;
+        else if (key == "audio_jump_us") jumpUs = number;
+        else if (key == "audio_keeps_no_time") noTime = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -210,6 +237,13 @@ static void Start() {
     lateWakeAt = lateAtMs * 1'000'000;
     lateWakeBy = lateUs * 1'000;
     syncedAt = start + syncedAfterMs * 1'000'000;
+    utcSlewAt = slewMs != 0 ? start + slewAfterMs * 1'000'000 : 0;
+    utcSlewFor = slewMs * 1'000'000;
+    utcSlewPpb = std::llround(slewPpm * 1'000);
+    rawPpb = std::llround(rawPpm * 1'000);
+    audioJumpAt = jumpUs != 0 ? start + jumpAfterMs * 1'000'000 : 0;
+    audioJumpBy = jumpUs * 1'000;
+    audioKeepsNoTime = noTime != 0;
 }
 }  // namespace sim
 
@@ -272,6 +306,12 @@ std::int64_t MonotonicNanoseconds() {
     sim::Start();
     sim::now += sim::monotonicRead;
     return sim::now;
+}
+
+std::int64_t RawMonotonicNanoseconds() {
+    sim::Start();
+    sim::now += sim::monotonicRead;
+    return sim::now + (sim::now - sim::resetAt) / 1'000 * sim::rawPpb / 1'000'000;
 }
 
 void SleepUntilMonotonic(std::int64_t deadline) {
@@ -348,7 +388,7 @@ static void WriteAudioRecord() {
         }
         if (&s == &Segment() && !audioStarted) played = 0;
         std::fprintf(segments, "%lld %.9f %zu\n", static_cast<long long>(s.start), s.period, played);
-        std::fwrite(s.samples.data(), sizeof(std::int16_t), played, samples);
+        if (played > 0) std::fwrite(s.samples.data(), sizeof(std::int16_t), played, samples);
     }
     std::fclose(segments);
     std::fclose(samples);
@@ -379,9 +419,17 @@ bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* proble
     return true;
 }
 
+// Frames written to a device that keeps no time: counted, never kept.
+static std::int64_t framesDiscarded = 0;
+
 AudioOutcome WriteAudio(const std::int16_t* samples, std::size_t count) {
     sim::Start();
     if (sim::audioGoneAt != 0 && sim::now >= sim::audioGoneAt) return AUDIO_GONE;
+    if (sim::audioKeepsNoTime) {
+        framesDiscarded += static_cast<std::int64_t>(count);
+        sim::StopWhenTimeIsUp();
+        return AUDIO_PLAYING;
+    }
     if (sim::audioStallAt != 0 && sim::now >= sim::audioStallAt) {
         sim::now += sim::audioStallBy;
         sim::audioStallAt = 0;
@@ -417,12 +465,16 @@ AudioOutcome ReportAudio(AudioReport* report) {
     jitterState = jitterState * 1664525u + 1013904223u;
     const std::int64_t jitter =
         sim::audioJitter == 0 ? 0 : static_cast<std::int64_t>(jitterState >> 8) % (2 * sim::audioJitter + 1) - sim::audioJitter;
+    if (sim::audioKeepsNoTime) {
+        *report = {sim::now, framesDiscarded, 0};
+        return AUDIO_PLAYING;
+    }
     const std::int64_t played = Played(sim::now) / sim::audioGranule * sim::audioGranule;
     report->monotonic = sim::now + jitter;
     report->written = Written();
     // As ALSA's status: no delay before the stream starts.
-    report->delay =
-        audioStarted ? Written() - played + static_cast<std::int64_t>(sim::audioLatency / Segment().period) : 0;
+    const std::int64_t latency = sim::audioLatency + (sim::audioJumpAt != 0 && sim::now >= sim::audioJumpAt ? sim::audioJumpBy : 0);
+    report->delay = audioStarted ? Written() - played + static_cast<std::int64_t>(static_cast<double>(latency) / Segment().period) : 0;
     return AUDIO_PLAYING;
 }
 

@@ -39,6 +39,10 @@ extern std::int64_t heldReadBy;      // how long that reading's caller is held a
 extern std::int64_t lateWakeAt;      // UTC ns from which the next sleep wakes late; 0: none
 extern std::int64_t lateWakeBy;      // by how much, ns
 extern std::int64_t syncedAt;        // virtual time from which the clock is synchronised
+extern std::int64_t utcSlewAt;       // virtual time from which UTC is slewed; 0: never
+extern std::int64_t utcSlewFor;      // for this long, ns ...
+extern std::int64_t utcSlewPpb;      // ... running this much faster, parts per 10^9
+extern std::int64_t rawPpb;          // how much faster the raw monotonic clock runs than the monotonic one
 
 // The simulated sound device: it plays `audioRate` frames a second of its
 // own crystal, `audioPpm` fast against the monotonic clock, from a buffer
@@ -53,11 +57,15 @@ extern std::int64_t audioJitter;    // its reports' instants are off by up to th
 extern std::int64_t audioStallAt;   // the first write from here is held up ... ; 0: never
 extern std::int64_t audioStallBy;   // ... this long, ns
 extern std::int64_t audioGoneAt;    // the device goes away here; 0: never
+extern std::int64_t audioJumpAt;    // frames leaving the buffer from here on ... ; 0: never
+extern std::int64_t audioJumpBy;    // ... take this much longer to the output (and the delay says so), ns
+extern bool audioKeepsNoTime;       // as ALSA's null device: every write returns at once, the delay reads 0
 extern bool audioOpenFails;
 extern bool audioMissing;           // the build has no sound output
 
 // One run of the stream from its start: what it played, frame k leaving
-// the output at start + k × period + audioLatency.
+// the output at start + k × period + audioLatency (+ audioJumpBy where
+// it left the buffer from audioJumpAt on).
 struct AudioSegment {
     std::int64_t start;  // virtual monotonic ns
     double period;       // ns

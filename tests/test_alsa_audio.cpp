@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/playback_check.h"
 #include "platform/audio.h"
 
 namespace {
@@ -95,6 +96,56 @@ TEST(AlsaAudio, PlaysEverySampleAndCountsThem) {
     ASSERT_EQ(kept.gcount(), static_cast<std::streamsize>(3 * samples.size() * 2));
     for (std::size_t i = 0; i < 3 * samples.size(); ++i)
         ASSERT_EQ(played[i], samples[i % samples.size()]) << "sample " << i;
+}
+
+static double ProcessorSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+// The null device and a file device on it take any amount of sound at once
+// and report a delay of 0: written as the sound loop writes (paced, 10 ms
+// blocks), they are found out after 2 s, asleep all the while.
+TEST(AlsaAudio, NullAndFileDevicesReportNoPlaybackTiming) {
+    UseTestDevices();
+    for (const char* device : {"null", "kept"}) {
+        SCOPED_TRACE(device);
+        unsigned opened = 0;
+        char problem[200] = "";
+        ASSERT_TRUE(OpenAudio(device, 48000, &opened, problem, sizeof problem)) << problem;
+        static PlaybackCheck check;
+        StartPlaybackCheck(&check, opened);
+        std::vector<std::int16_t> block(opened / 100, 1000);
+        timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        const double processor = ProcessorSeconds();
+        std::int64_t written = 0, now = 0;
+        PlaybackTiming verdict = TIMING_UNKNOWN;
+        while (verdict == TIMING_UNKNOWN && now - (start.tv_sec * 1'000'000'000LL + start.tv_nsec) < 10'000'000'000) {
+            AudioReport report{};
+            ASSERT_EQ(ReportAudio(&report), AUDIO_PLAYING);
+            EXPECT_EQ(report.delay, 0);
+            verdict = CheckPlayback(&check, report);
+            timespec t{};
+            clock_gettime(CLOCK_MONOTONIC, &t);
+            now = t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+            const std::int64_t allowed = WriteAllowedAt(check, written);
+            if (allowed > now) {
+                const timespec until{static_cast<time_t>(allowed / 1'000'000'000), static_cast<long>(allowed % 1'000'000'000)};
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+            }
+            ASSERT_EQ(WriteAudio(block.data(), block.size()), AUDIO_PLAYING);
+            written += static_cast<std::int64_t>(block.size());
+        }
+        DrainAudio();
+        EXPECT_EQ(verdict, TIMING_NONE);
+        EXPECT_STREQ(check.why, "its delay stays 0");
+        // About 3 s of sound (2 s and the 1 s allowed ahead), not
+        // hundreds, in a fraction of the processor's time.
+        EXPECT_LT(written, 4 * 48000);
+        EXPECT_LT(ProcessorSeconds() - processor, 0.5);
+    }
 }
 
 TEST(AlsaAudio, ListsDevicesWithTheirExactRates) {

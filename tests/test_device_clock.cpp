@@ -1,65 +1,104 @@
-// The device clock against a modelled sound card: how closely it places a
-// frame written now, and how soon it knows the card's rate.
+// The device clock and the UTC scale against a modelled sound card and
+// modelled clocks, driven as the sound loop drives them: how closely a
+// frame written now is placed on the UTC clock, and how close the carrier
+// (the card's period as the synthesis spaces its samples) stays to
+// 77.5 kHz, through steps and slews of the UTC clock and jumps of the
+// card's latency. The true time is the monotonic clock's.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "audio/device_clock.h"
+#include "audio/utc_scale.h"
 
 struct DeviceClockCase {
     const char* what;
-    double cardPpm;      // the card's crystal against the monotonic clock
-    double utcPpm;       // the UTC clock against the monotonic clock
+    double cardPpm;      // the card's crystal against true time
+    double rawPpm;       // the raw monotonic clock against true time
     double latencyUs;    // from the buffer to the output
     double jitterUs;     // the reports' instants, uniformly within ±
     int granule;         // frames the reported position moves by
-    double placedUs;     // a frame written now, placed within this once ready
-    double settleS;      // the rate within 1 Hz of 77.5 kHz from this on
+    double stepMs;       // the UTC clock steps by this at kEventS
+    double jumpMs;       // the latency grows by this at kEventS
+    double slewPpm;      // the UTC clock runs this fast for 60 s from kEventS
+    double placedUs;     // a frame written now placed within this once ready, but those leaving in the 2 s after the event
+    double settleS;      // the carrier within 1 Hz of 77.5 kHz from this on, throughout
 };
 
-TEST(DeviceClock, PlacesFramesAndLearnsTheRate) {
+constexpr double kEventS = 100;
+
+// A seed from DCF_SEED, or a fixed one; printed either way.
+static unsigned Seed() {
+    const char* given = std::getenv("DCF_SEED");
+    const unsigned seed = given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10)) : 20261208u;
+    std::printf("seed %u (set DCF_SEED to choose another)\n", seed);
+    return seed;
+}
+
+TEST(DeviceClock, PlacesFramesAndKeepsTheCarrier) {
     // A position that moves in steps reads up to a step behind: frames are
     // placed late by half a step on average (125 us, and 500 us for USB).
     const DeviceClockCase cases[] = {
-        {"a perfect card", 0, 0, 0, 0, 1, 1, 0},
-        {"200 ppm fast, 3 ms latency, HD Audio-like reports", 200, 0, 3000, 50, 12, 300, 8},
-        {"300 ppm slow, USB-like reports", -300, 0, 5000, 500, 48, 900, 25},
-        {"the UTC clock slewing 500 ppm as well", 200, 500, 3000, 50, 12, 300, 8},
+        {"a perfect card", 0, 0, 0, 0, 1, 0, 0, 0, 1, 0},
+        {"200 ppm fast, 3 ms latency, HD Audio-like reports", 200, 0, 3000, 50, 12, 0, 0, 0, 300, 8},
+        {"300 ppm slow, USB-like reports", -300, 0, 5000, 500, 48, 0, 0, 0, 900, 25},
+        {"the raw clock 60 ppm slow", 200, -60, 3000, 50, 12, 0, 0, 0, 300, 8},
+        {"the UTC clock stepped by 1 ms", 200, 0, 3000, 50, 12, 1, 0, 0, 300, 8},
+        {"the UTC clock stepped by 10 ms", 200, 0, 3000, 50, 12, 10, 0, 0, 300, 8},
+        {"the UTC clock stepped by -19 ms", 200, 0, 3000, 50, 12, -19, 0, 0, 300, 8},
+        {"the UTC clock stepped by 100 ms", 200, 0, 3000, 50, 12, 100, 0, 0, 300, 8},
+        {"the latency 5 ms longer", 200, 0, 3000, 50, 12, 0, 5, 0, 300, 8},
+        {"the latency 15 ms shorter", 200, 0, 18000, 50, 12, 0, -15, 0, 300, 8},
+        {"the UTC clock slewed 500 ppm for 60 s", 200, 0, 3000, 50, 12, 0, 0, 500, 300, 8},
+        {"the UTC clock slewed -500 ppm for 60 s, USB-like reports", -300, 0, 5000, 500, 48, 0, 0, -500, 900, 25},
     };
-    const unsigned seed = std::random_device{}();
-    std::printf("seed %u\n", seed);
-    std::mt19937 random(seed);
+    std::mt19937 random(Seed());
     const unsigned rate = 48000;
     for (const DeviceClockCase& c : cases) {
         std::uniform_real_distribution<double> jitter(-c.jitterUs * 1e3, c.jitterUs * 1e3);
         const double period = 1e9 / (rate * (1 + c.cardPpm * 1e-6));
-        const std::int64_t started = 5'000'000'000, offset = 1'700'000'000'000'000'000;
-        // The UTC clock at monotonic instant `t`, less `offset`.
-        auto utcAt = [&](double t) { return t + (t - started) * c.utcPpm * 1e-6; };
+        const double started = 5e9, event = started + kEventS * 1e9, offset = 1.7e18;
+        auto raw = [&](double t) { return t + (t - started) * c.rawPpm * 1e-6; };
+        // The UTC clock at true instant `t`, less `offset`.
+        auto utc = [&](double t) {
+            const double slewed = std::clamp(t - event, 0.0, 60e9) * c.slewPpm * 1e-6;
+            return t + slewed + (t >= event ? c.stepMs * 1e6 : 0);
+        };
+        auto latency = [&](double t) { return c.latencyUs * 1e3 + (t >= event ? c.jumpMs * 1e6 : 0); };
         static DeviceClock clock;
+        static UtcScale scale;
         ResetDeviceClock(&clock, rate);
+        ResetUtcScale(&scale);
         double worstPlaced = 0, settled = 0;
-        // A report every 10 ms for two minutes, 100 ms of frames queued ahead.
-        for (int i = 0; i < 12'000; ++i) {
+        // A report every 10 ms for 200 s, 100 ms of frames queued ahead.
+        for (int i = 0; i < 20'000; ++i) {
             const double t = started + i * 1e7;
             const auto played = static_cast<std::int64_t>(std::floor((t - started) / period));
             const std::int64_t written = played + rate / 10;
+            const double rawMinusMonotonic = raw(t) - t;
+            NoteClockReading(&scale, static_cast<std::int64_t>(raw(t)),
+                             static_cast<std::int64_t>(offset) + static_cast<std::int64_t>(utc(t)));
             const AudioReport report{static_cast<std::int64_t>(t + jitter(random)), written,
                                      written - played / c.granule * c.granule +
-                                         static_cast<std::int64_t>(c.latencyUs * 1e3 / period)};
-            NoteAudioReport(&clock, report, offset + static_cast<std::int64_t>(utcAt(t) - t));
+                                         static_cast<std::int64_t>(latency(t) / period)};
+            NoteAudioReport(&clock, report, static_cast<std::int64_t>(rawMinusMonotonic));
             if (!DeviceClockReady(clock)) continue;
-            const double truth = utcAt(started + written * period + c.latencyUs * 1e3);
-            const double placed = static_cast<double>(WhenFrameLeaves(clock, written).utc - offset) - truth;
-            worstPlaced = std::max(worstPlaced, std::abs(placed));
-            const double periodOnUtc = utcAt(started + period) - utcAt(started);
-            const double hzOff = 77500 * std::abs(WhenFrameLeaves(clock, written).period / periodOnUtc - 1);
+            const FrameTime at = WhenFrameLeaves(clock, written);
+            const double leaves = started + static_cast<double>(written) * period;
+            const double heard = leaves + latency(leaves);
+            const double placed =
+                static_cast<double>(UtcOfRaw(scale, at.raw) - static_cast<std::int64_t>(offset)) - utc(heard);
+            if (heard < event || heard >= event + 2e9) worstPlaced = std::max(worstPlaced, std::abs(placed));
+            const double hzOff = 77500 * std::abs(at.period * scale.rate / period - 1);
             if (hzOff >= 1) settled = (i + 1) * 0.01;
         }
-        std::printf("%s: placed within %.1f us, rate settled after %.2f s\n", c.what, worstPlaced / 1e3, settled);
+        std::printf("%s: placed within %.1f us, carrier within 1 Hz from %.2f s\n", c.what, worstPlaced / 1e3,
+                    settled);
         EXPECT_LT(worstPlaced, c.placedUs * 1e3) << c.what;
         EXPECT_LE(settled, c.settleS) << c.what;
+        EXPECT_FALSE(clock.clamped || scale.clamped) << c.what;
     }
 }

@@ -1,0 +1,124 @@
+// Edges and carrier of the real program on the simulated sound device
+// (a card 200 ppm fast, 3 ms latency, reports in 0.25 ms steps with ±50 us
+// of jitter) through a step of the UTC clock, a jump of the card's latency
+// or a slew of the UTC clock, 100 s into the run (inside its second whole
+// frame). Each case runs dcf77tx_sim in a directory of its own under
+// /tmp/audio_clock_bench; the recording is demodulated and every edge timed
+// against the simulated UTC clock's second, the carrier measured in 2 s
+// slices against true time.
+//   audio_clock_bench [CASE ...]   cases whose names begin so; default all
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "audio_demodulator.h"
+
+constexpr std::int64_t kMs = 1'000'000, kSecond = 1'000'000'000;
+constexpr std::int64_t kSimStart = 1'000 * kSecond;  // the simulated monotonic clock at start
+constexpr std::int64_t kStartUtcMs = 1260534896500;  // 2009-12-11 12:34:56.5 UTC
+constexpr std::int64_t kEventMs = 100'000, kLatencyUs = 3000;
+
+struct Case {
+    const char* name;
+    double stepMs, jumpMs, slewPpm;  // the event
+    int seconds;                     // run length
+};
+
+struct Figures {
+    double before = 0, within2 = 0, after = 0;          // worst edge offsets, ms
+    double hzBefore = 0, hzDuring = 0, hzAfter = 0;     // worst carrier offsets, Hz
+    int edges = 0;
+    std::string said;
+};
+
+static void Worst(double* worst, double value) { *worst = std::max(*worst, std::abs(value)); }
+
+static Figures Run(const Case& c) {
+    std::string dir = "/tmp/audio_clock_bench/" + std::string(c.name);
+    std::replace(dir.begin(), dir.end(), ' ', '_');
+    std::filesystem::create_directories(dir);
+    const double slewSeconds = 60;
+    std::ofstream(dir + "/dcf77tx_sim.conf")
+        << "start_utc_ms " << kStartUtcMs << "\nrun_seconds " << c.seconds
+        << "\nrecord dcf_record\naudio_rate 48000\naudio_ppm 200\naudio_latency_us " << kLatencyUs
+        << "\naudio_granule 12\naudio_jitter_us 50\nutc_step_after_ms " << kEventMs << "\nutc_step_ms " << c.stepMs
+        << "\naudio_jump_after_ms " << kEventMs << "\naudio_jump_us " << c.jumpMs * 1000 << "\nutc_slew_after_ms "
+        << kEventMs << "\nutc_slew_ms " << (c.slewPpm != 0 ? slewSeconds * 1000 : 0) << "\nutc_slew_ppm " << c.slewPpm
+        << "\n";
+    const std::string command = "cd " + dir + " && " SIM_PROGRAM " --audio sim >out 2>err";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "%s: the program failed\n", c.name);
+    Figures f;
+    std::ifstream err(dir + "/err");
+    for (std::string line; std::getline(err, line);) f.said += (f.said.empty() ? "" : " / ") + line;
+
+    std::ifstream segments(dir + "/dcf_record.audio.segments");
+    std::ifstream samplesIn(dir + "/dcf_record.audio", std::ios::binary);
+    long long start = 0;
+    double period = 0;
+    std::size_t count = 0;
+    if (!(segments >> start >> period >> count) || count == 0) return f;
+    std::vector<std::int16_t> samples(count);
+    samplesIn.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(count * 2));
+
+    const std::int64_t utcAtZero = kStartUtcMs * kMs - kSimStart, eventAt = kSimStart + kEventMs * kMs;
+    auto utcAt = [&](std::int64_t t) {
+        const double slewed = std::clamp(static_cast<double>(t - eventAt), 0.0, slewSeconds * 1e9);
+        return t + utcAtZero + (t >= eventAt ? static_cast<std::int64_t>(c.stepMs * 1e6) : 0) +
+               static_cast<std::int64_t>(slewed * c.slewPpm * 1e-6);
+    };
+    auto heard = [&](double k) {
+        const std::int64_t left = start + static_cast<std::int64_t>(k * period);
+        return left + kLatencyUs * 1000 + (left >= eventAt ? static_cast<std::int64_t>(c.jumpMs * 1e6) : 0);
+    };
+    const std::int64_t event = utcAt(eventAt);
+    const Demodulation d = Demodulate(samples.data(), samples.size(), 1e9 / period, 15500, 0);
+    // From the first whole frame, 12:35:00.
+    const std::int64_t firstFrame = 1260534900 * kSecond;
+    for (const Edge& e : d.edges) {
+        const std::int64_t at = utcAt(heard(static_cast<double>(e.time) / period));
+        if (at < firstFrame - kSecond / 2) continue;
+        const std::int64_t grid = e.asserted ? kSecond : 100 * kMs;
+        const double off = static_cast<double>((at % grid + grid + grid / 2) % grid - grid / 2) / kMs;
+        ++f.edges;
+        Worst(at < event ? &f.before : at < event + 2 * kSecond ? &f.within2 : &f.after, off);
+    }
+    // The fifth harmonic against 77.5 kHz, in 2 s slices from the first frame.
+    const std::size_t slice = static_cast<std::size_t>(2e9 / period);
+    for (std::size_t from = 0; from + slice <= samples.size(); from += slice) {
+        const std::int64_t at = utcAt(heard(static_cast<double>(from)));
+        if (at < firstFrame) continue;
+        const Demodulation s = Demodulate(samples.data() + from, slice, 1e9 / period, 15500, 0);
+        const double hz = 5 * s.carrierHz - 77500;
+        const std::int64_t end = utcAt(heard(static_cast<double>(from + slice)));
+        const bool slewing = c.slewPpm != 0 && end > event && at < event + static_cast<std::int64_t>(slewSeconds * 1e9);
+        Worst(end <= event ? &f.hzBefore : slewing || at < event + 30 * kSecond ? &f.hzDuring : &f.hzAfter, hz);
+    }
+    return f;
+}
+
+int main(int argc, char** argv) {
+    const Case cases[] = {
+        {"steady", 0, 0, 0, 200},         {"step 1 ms", 1, 0, 0, 200},     {"step 10 ms", 10, 0, 0, 200},
+        {"step 19 ms", 19, 0, 0, 200},    {"step 100 ms", 100, 0, 0, 200}, {"jump 5 ms", 0, 5, 0, 200},
+        {"jump 15 ms", 0, 15, 0, 200},    {"slew 500 ppm", 0, 0, 500, 260},
+    };
+    std::printf("| case | edges | edge offset before, ms | in the 2 s after | from then on | carrier before, Hz | "
+                "in the 30 s after (the slew: during it) | from then on | said |\n|---|---|---|---|---|---|---|---|---|\n");
+    for (const Case& c : cases) {
+        bool chosen = argc < 2;
+        for (int i = 1; i < argc; ++i) chosen = chosen || std::strncmp(c.name, argv[i], std::strlen(argv[i])) == 0;
+        if (!chosen) continue;
+        const Figures f = Run(c);
+        std::printf("| %s | %d | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %s |\n", c.name, f.edges, f.before,
+                    f.within2, f.after, f.hzBefore, f.hzDuring, f.hzAfter, f.said.empty() ? "nothing" : f.said.c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
