@@ -9,6 +9,7 @@
 #include "app/audio_transmit.h"
 #include "app/options.h"
 #include "app/transmit.h"
+#include "app/wav_render.h"
 #include "keying/keying.h"
 #include "platform/platform.h"
 #include "timecode/timecode.h"
