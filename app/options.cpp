@@ -365,8 +365,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
     const bool serial = given.port || !options->device.empty(), sound = !options->audio.empty();
     if (sound && serial) return Refuse(problem, "--audio and the serial port (--port, --device) exclude each other");
     if (!options->wav.empty() && (sound || serial)) return Refuse(problem, "--wav renders a file: no --audio, --port or --device");
-    if ((sound || !options->wav.empty()) && !AudioAvailable())
-        return Refuse(problem, "sound output (--audio, --wav) is not available on this system");
+    // A WAV file needs no sound library.
+    if (sound && !AudioAvailable()) return Refuse(problem, "sound output (--audio) is not available on this system");
+    if (!options->wav.empty() && options->waitSync) return Refuse(problem, "--wav renders at once: drop --wait-sync");
     // The other codes carry their own country's time.
     if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
     if (options->dryRun && options->waitSync) return Refuse(problem, "--dry-run waits for nothing: drop --wait-sync");

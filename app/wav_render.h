@@ -4,9 +4,12 @@
 #include <cstdint>
 
 #include "app/schedule.h"
-#include "app/transmit.h"
 
-// Writes `path`: second 59 of the minute before UTC minute `first`, then
-// `minutes` whole frames keyed from it (under `settings.shift`), at `rate`
-// Hz. Returns the exit status.
-int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, const TransmitSettings& settings);
+// Writes `path` at `rate` Hz: second 59 of the minute before the first
+// frame, then `frames` whole frames keyed from the UTC clock's minutes
+// with silence outside the windows, or with `settings.carrier` that many
+// minutes of steady carrier. With `chosen` (the minute whose frame carries
+// --time; -1: none) the first frame carries --time. The first frame is the
+// first minute sent whose second 59 before begins after the render, started
+// now, will have ended. Returns the exit status.
+int RenderWav(const char* path, unsigned rate, int frames, TransmitSettings settings, std::int64_t chosen);
