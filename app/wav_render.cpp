@@ -178,10 +178,12 @@ int RenderWav(const char* path, unsigned rate, int frames, TransmitSettings sett
         const std::int64_t started = UtcNanoseconds();
         const WavPlan plan = PlanWav(settings, frames, rate, started, perSample);
         if (plan.first < 0) {
-            std::fprintf(stderr, "dcf77tx: a WAV file at %u Hz holds at most %lld minutes: %d %s\nTry 'dcf77tx --help'.\n",
+            std::fprintf(stderr,
+                         "dcf77tx: a WAV file at %u Hz holds at most %lld minutes: --minutes %d %s\n"
+                         "Try 'dcf77tx --help'.\n",
                          rate, static_cast<long long>(MostMinutes(rate)), frames,
-                         settings.windowCount > 0 && !settings.carrier ? "frames within the windows span more"
-                                                                       : "are too many");
+                         settings.windowCount > 0 && !settings.carrier ? "within the windows spans more"
+                                                                       : "is too many");
             return 2;
         }
         if (chosen >= 0) settings.shift = chosen - plan.first;
