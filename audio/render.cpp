@@ -19,8 +19,10 @@ static void PlanRenderedSecond(Carrier* c, Station station, const std::vector<Re
     const int position = s == 0 ? 59 : static_cast<int>((s - 1) % 60);
     const RenderedMinute& minute = minutes[m];
     const bool leadsIn = position == 59 && m + 1 < minutes.size() && minutes[m + 1].keyed;
-    if (minute.keyed || leadsIn) PlanSecond(c, station, minute.frame[static_cast<std::size_t>(position)], position, start);
-    else PlanLevel(c, start, minute.level);
+    if (minute.keyed || leadsIn)
+        PlanSecond(c, station, minute.frame[static_cast<std::size_t>(position)], position, start);
+    else
+        PlanLevel(c, start, minute.level);
 }
 
 // Renders second `s` into `out` (rate samples), its time 0 the start of

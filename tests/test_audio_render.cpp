@@ -198,7 +198,8 @@ TEST(AudioRender, DemodulatedAsEachStationSends) {
         // call sign keys the carrier off.
         for (const Interval& i : NominalReductions(c.station, frames, begin)) {
             const std::int64_t s = (i.first - begin) / kSecond;
-            const std::uint8_t symbol = s == 0 ? frames[0][59] : frames[static_cast<std::size_t>(1 + (s - 1) / 60)][static_cast<std::size_t>((s - 1) % 60)];
+            const std::uint8_t symbol =
+                s == 0 ? frames[0][59] : frames[static_cast<std::size_t>(1 + (s - 1) / 60)][(s - 1) % 60];
             const double expected = (symbol == kMorse ? 0 : ReducedRatio(c.station)) * std::pow(10.0, -1.0 / 20);
             int peak = 0;
             for (std::int64_t k = (i.first - begin + 2 * kMs) * c.rate / kSecond;
