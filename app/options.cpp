@@ -44,7 +44,7 @@ const char* const kUsage =
     "      --rate HZ       the sound's sample rate (default: the device's highest of\n"
     "                      192000, 96000, 48000, 44100; 192000 for --wav)\n"
     "      --wav FILE      render second 59, then --minutes whole frames (default 10)\n"
-    "                      from --time or the next minute into a WAV file, at once\n"
+    "                      into a WAV file, at once; it says when to play it\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the name and version and exit\n"
     "\n"
