@@ -19,8 +19,9 @@
 
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // What rendering and writing a sample is taken to cost until a render has
-// been timed: several times what a PC takes (time dcf77tx --wav ...).
-constexpr double kRenderNanosecondsPerSample = 50;
+// been timed: about twenty times the processor time a PC takes, twice the
+// time it took on a busy one (time dcf77tx --wav x.wav --minutes 10).
+constexpr double kRenderNanosecondsPerSample = 100;
 // The render ends at least this long before the second it names, so that
 // the command waiting for that second is running in time.
 constexpr std::int64_t kLeadNanoseconds = 2 * kNanosecondsPerSecond;
