@@ -14,11 +14,6 @@
 // Returns the exit status: 0 after the run limit, the sound drained.
 int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, std::int64_t chosen);
 
-// Writes `path`: second 59 of the minute before UTC minute `first`, then
-// `minutes` whole frames keyed from it (under `settings.shift`), at `rate`
-// Hz. Returns the exit status.
-int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, const TransmitSettings& settings);
-
 // Prints the sound devices; returns the exit status: 0 when one of them
 // can play, else 1 with a line on what to do instead.
 int ListSoundDevices();

@@ -9,6 +9,7 @@
 #include "app/audio_transmit.h"
 #include "app/options.h"
 #include "app/transmit.h"
+#include "app/wav_render.h"
 #include "keying/keying.h"
 #include "platform/platform.h"
 #include "timecode/timecode.h"
@@ -111,12 +112,10 @@ static TransmitSettings SettingsOf(const Options& o) {
 static int SendSound(const Options& options, TransmitSettings settings) {
     settings.follow = true;
     if (options.audio == "list") return ListSoundDevices();
-    if (options.audio.empty()) {
-        const std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
-        if (options.timeGiven) settings.shift = options.chosenFrameStart - next;
-        return RenderWav(options.wav.c_str(), options.rate != 0 ? options.rate : 192000, next,
-                         options.minutes > 0 ? options.minutes : 10, settings);
-    }
+    if (options.audio.empty())
+        return RenderWav(options.wav.c_str(), options.rate != 0 ? options.rate : 192000,
+                         options.minutes > 0 ? options.minutes : 10, settings,
+                         options.timeGiven ? options.chosenFrameStart : -1);
     return TransmitAudio(options.audio.c_str(), options.rate, settings, options.timeGiven ? options.chosenFrameStart : -1);
 }
 

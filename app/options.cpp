@@ -44,7 +44,7 @@ const char* const kUsage =
     "      --rate HZ       the sound's sample rate (default: the device's highest of\n"
     "                      192000, 96000, 48000, 44100; 192000 for --wav)\n"
     "      --wav FILE      render second 59, then --minutes whole frames (default 10)\n"
-    "                      from --time or the next minute into a WAV file, at once\n"
+    "                      into a WAV file, at once; it says when to play it\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the name and version and exit\n"
     "\n"
@@ -365,8 +365,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
     const bool serial = given.port || !options->device.empty(), sound = !options->audio.empty();
     if (sound && serial) return Refuse(problem, "--audio and the serial port (--port, --device) exclude each other");
     if (!options->wav.empty() && (sound || serial)) return Refuse(problem, "--wav renders a file: no --audio, --port or --device");
-    if ((sound || !options->wav.empty()) && !AudioAvailable())
-        return Refuse(problem, "sound output (--audio, --wav) is not available on this system");
+    // A WAV file needs no sound library.
+    if (sound && !AudioAvailable()) return Refuse(problem, "sound output (--audio) is not available on this system");
+    if (!options->wav.empty() && options->waitSync) return Refuse(problem, "--wav renders at once: drop --wait-sync");
     // The other codes carry their own country's time.
     if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
     if (options->dryRun && options->waitSync) return Refuse(problem, "--dry-run waits for nothing: drop --wait-sync");

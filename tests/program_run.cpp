@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -40,7 +41,11 @@ ProgramRun RunProgram(const RunSettings& s) {
                                              << s.simConf;
     std::filesystem::remove(dir + "/dcf_record");
     ProgramRun run;
-    const std::string command = "cd " + dir + " && " SIM_PROGRAM " " + s.arguments + " <dcf_in >dcf_out 2>dcf_err";
+    // A write past the limit fails with EFBIG instead of ending the program.
+    const std::string limit =
+        s.fileBlocks > 0 ? "trap '' XFSZ && ulimit -f " + std::to_string(s.fileBlocks) + " && " : "";
+    const std::string command =
+        "cd " + dir + " && " + limit + SIM_PROGRAM " " + s.arguments + " <dcf_in >dcf_out 2>dcf_err";
     run.status = ExitCode(std::system(command.c_str()));
     run.out = ReadFile(dir + "/dcf_out");
     run.err = ReadFile(dir + "/dcf_err");
@@ -75,6 +80,14 @@ std::vector<DecodedMinute> Decode(const std::vector<Change>& changes) {
 std::tm Utc(std::int64_t ns) {
     const std::time_t t = static_cast<std::time_t>(ns / kSecond);
     return *std::gmtime(&t);
+}
+
+void UseZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone);
+#else
+    setenv("TZ", zone, 1);
+#endif
 }
 
 const std::string kDialogue =

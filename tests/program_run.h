@@ -41,6 +41,7 @@ struct RunSettings {
     std::int64_t lateWakeAtUtcMs = 0, lateWakeUs = 0;  // one sleep wakes late
     std::int64_t syncedAfterMs = 0;  // the clock says it is synchronised from then on
     std::string simConf = "";  // more "name value" lines for dcf77tx_sim.conf
+    int fileBlocks = 0;  // the largest file it may write, in 512-byte blocks (POSIX shells only); 0: any
 };
 
 // The directory a test's run works in.
@@ -53,6 +54,9 @@ std::vector<DecodedMinute> Decode(const ProgramRun& run);
 std::vector<DecodedMinute> Decode(const std::vector<Change>& changes);
 
 std::tm Utc(std::int64_t ns);
+
+// Sets the local zone the simulated program inherits.
+void UseZone(const char* zone);
 
 extern const std::string kDialogue;
 extern const std::string kWait;

@@ -194,6 +194,20 @@ TEST(AudioRender, DemodulatedAsEachStationSends) {
             sum += offset;
         }
 
+        // Every reduction at its station's level, away from its ramps: JJY's
+        // call sign keys the carrier off.
+        for (const Interval& i : NominalReductions(c.station, frames, begin)) {
+            const std::int64_t s = (i.first - begin) / kSecond;
+            const std::uint8_t symbol =
+                s == 0 ? frames[0][59] : frames[static_cast<std::size_t>(1 + (s - 1) / 60)][(s - 1) % 60];
+            const double expected = (symbol == kMorse ? 0 : ReducedRatio(c.station)) * std::pow(10.0, -1.0 / 20);
+            int peak = 0;
+            for (std::int64_t k = (i.first - begin + 2 * kMs) * c.rate / kSecond;
+                 k < (i.second - begin - 2 * kMs) * c.rate / kSecond; ++k)
+                peak = std::max(peak, std::abs(static_cast<int>(samples[static_cast<std::size_t>(k)])));
+            EXPECT_NEAR(peak / 32767.0, expected, 0.01) << "reduction at " << i.first;
+        }
+
         // The frames, read back from the edges, are the encoder's.
         if (c.station == STATION_DCF77) {
             const std::vector<DecodedMinute> minutes = DecodeMinutes(PulsesFromEdges(d.edges), true);

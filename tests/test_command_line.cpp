@@ -33,6 +33,10 @@ TEST(CommandLine, EndsAtOnce) {
         // A carrier waits for no minute: the port is opened first.
         {"--device /dev/ttyUSB7 --carrier", 1, "",
          "CreateFile failed: /dev/ttyUSB7 (00000002)\ndcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
+        // More minutes than a WAV file's sizes can count, said with the limit.
+        {"--wav big.wav --minutes 187", 2, "",
+         "dcf77tx: a WAV file at 192000 Hz holds at most 186 minutes: --minutes 187 is too many\n"
+         "Try 'dcf77tx --help'.\n"},
     };
     for (const EndsAtOnceCase& c : cases) {
         RunSettings settings{"", 1260534896000, 10};
@@ -213,15 +217,6 @@ TEST(CommandLine, CentralEuropeanTimeAcrossTheSpringChange) {
     ExpectStatusLinesMatch(run.out, minutes);
     EXPECT_NE(run.out.find(" UTC  DCF77  clocks show Sun 2010-03-28 03:00 CEST at 01:00 UTC\n"), std::string::npos)
         << run.out;
-}
-
-// Sets the local zone the simulated program inherits.
-static void UseZone(const char* zone) {
-#ifdef _WIN32
-    _putenv_s("TZ", zone);
-#else
-    setenv("TZ", zone, 1);
-#endif
 }
 
 // Windows' C library knows no zone names, only rules with an offset.

@@ -153,10 +153,11 @@ TEST(Options, CommandLines) {
         {{"--rate", "384001"}, BAD, "the rate must be a whole number of Hz from 8000 to 384000, not '384001'", 0, "",
          0, false, false},
         {{"-a", ""}, BAD, "the sound device's name is empty", 0, "", 0, false, false},
-        {{"--wav", "x.wav"}, BAD, "sound output (--audio, --wav) is not available on this system", 0, "", 0, false,
-         false, ZONE_UTC, STATION_DCF77, "", "", 0, true},
-        {{"-a", "default"}, BAD, "sound output (--audio, --wav) is not available on this system", 0, "", 0, false,
-         false, ZONE_UTC, STATION_DCF77, "", "", 0, true},
+        // A WAV file needs no sound output; it renders at once.
+        {{"--wav", "x.wav"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_DCF77, "", "x.wav", 0, true},
+        {{"-a", "default"}, BAD, "sound output (--audio) is not available on this system", 0, "", 0, false, false,
+         ZONE_UTC, STATION_DCF77, "", "", 0, true},
+        {{"--wav", "x.wav", "--wait-sync"}, BAD, "--wav renders at once: drop --wait-sync", 0, "", 0, false, false},
     };
     for (const CommandLineCase& c : cases) {
         std::vector<const char*> argv{"dcf77tx"};
