@@ -2,13 +2,15 @@
 # makes of it. The unit finds the program on systemd's own search path, so
 # it serves a /usr and a /usr/local installation alike.
 include(GNUInstallDirs)
-install(TARGETS dcf77tx quaver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
+# Windows: one folder, an installer and a zip.
 if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/windows/windows.cmake)
   return()
 endif()
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
+install(TARGETS dcf77tx quaver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/dcf77tx.service DESTINATION lib/systemd/system)
 # The unit reads its settings from /etc whatever the prefix. An installation
