@@ -3,6 +3,12 @@
 # folder. `cpack` makes an NSIS installer (its template lies beside this
 # file) and a zip of the same files. Texts get Windows line ends.
 install(TARGETS dcf77tx quaver RUNTIME DESTINATION .)
+# Static, as the cross build's toolchain file links them, so that a native
+# MSYS2 build also runs where MinGW's libraries are not installed.
+if(MINGW)
+  target_link_options(dcf77tx PRIVATE -static)
+  target_link_options(quaver PRIVATE -static)
+endif()
 
 set(dcf_windows_texts ${CMAKE_CURRENT_BINARY_DIR}/windows-package)
 find_program(GROFF_PROGRAM groff)
