@@ -136,14 +136,22 @@ run wscript //B //NoLogo 'C:\dcf77tx-test\dcf77tx-logon.vbs'
 [[ ! -e $c/injected.txt ]] || fail "a setting ran as a command"
 pass "the launcher runs the settings' options, its output in the log"
 
-# Again: the edited settings and the task stay; /LOGON=0 takes the task away.
+# Again, over a running dcf77tx, which the installer ends (the dry run
+# would last 3 to 4 minutes): the edited settings and the task stay;
+# /LOGON=0 takes the task away.
+started=$SECONDS
+"$wine" 'C:\dcf77tx-test\dcf77tx.exe' --dry-run --minutes 3 >/dev/null 2>&1 &
+running=$!
+sleep 2
 install
+wait $running || true
+(( SECONDS - started < 150 )) || fail "installing again did not end the running dcf77tx"
 grep -qx 'FACTOR=abc' "$settings" || fail "installing again replaced the edited settings"
 [[ -f $task ]] || fail "installing again without /LOGON removed the task"
 install /LOGON=0
 [[ ! -f $task && ! -f $folder/dcf77tx-task.xml ]] || fail "/LOGON=0 left the task"
 install /LOGON=1
-pass "installed again: edited settings kept; the task kept, then taken away with /LOGON=0"
+pass "installed again: the running program ended, edited settings kept; the task kept, then taken away with /LOGON=0"
 
 # The uninstaller copies itself away and returns at once: wait for Wine.
 "$wine" 'C:\dcf77tx-test\Uninstall.exe' /S || fail "the uninstaller ended with status $?"
