@@ -141,15 +141,15 @@ pass "the launcher runs the settings' options, its output in the log"
 # held open), which the installer ends: the edited settings and the task
 # stay; /LOGON=0 takes the task away.
 rm -f prompt && mkfifo prompt
-"$wine" 'C:\dcf77tx-test\dcf77tx.exe' <prompt >/dev/null 2>&1 &
+"$wine" 'C:\dcf77tx-test\dcf77tx.exe' <prompt >asked 2>&1 &
 running=$!
 exec 3>prompt
-sleep 2
-kill -0 $running 2>/dev/null || fail "dcf77tx did not wait at its question"
+for _ in {1..60}; do grep -q 'Serial Port Number' asked && break; sleep 0.5; done
+kill -0 $running 2>/dev/null && grep -q 'Serial Port Number' asked || fail "dcf77tx did not wait at its question"
 install
 kill -0 $running 2>/dev/null && { kill $running; fail "installing again did not end the running dcf77tx"; }
 exec 3>&-
-rm prompt
+rm prompt asked
 grep -qx 'FACTOR=abc' "$settings" || fail "installing again replaced the edited settings"
 [[ -f $task ]] || fail "installing again without /LOGON removed the task"
 install /LOGON=0
