@@ -7,6 +7,8 @@
 # Skipped (status 77) without makensis or wine64.
 #   windows_installer_test.sh BUILD_DIR VERSION
 set -euo pipefail
+# Names sort and compare byte by byte.
+export LC_ALL=C
 build=$(cd "$1" && pwd)
 version=$2
 wine=$(command -v wine64 || true)
