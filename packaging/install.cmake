@@ -2,18 +2,20 @@
 # makes of it. The unit finds the program on systemd's own search path, so
 # it serves a /usr and a /usr/local installation alike.
 include(GNUInstallDirs)
-install(TARGETS dcf77tx quaver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
+# Windows: one folder, an installer and a zip.
 if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/windows/windows.cmake)
   return()
 endif()
+install(TARGETS dcf77tx quaver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The package's maintainer, named in its control file and its changelog.
 set(DCF_MAINTAINER "dcf77tx maintainers <maintainers@dcf77tx.example.org>" CACHE STRING
     "The Debian package's maintainer: a name and a mail address")
 # Manual pages and the changelog go in compressed as Debian wants them:
 # gzip -9n, no name and no time stamp, so every build gives the same bytes.
 # The uncompressed pages stay in the build folder for man -l.
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
 set(dcf_compressed "")
 foreach(file dcf77tx.1 quaver.1 changelog)
