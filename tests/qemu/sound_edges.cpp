@@ -12,8 +12,9 @@
 //     (none more than LIMIT_MS, 2 unless given, from it)
 //   sound_edges recording WAV TONE_HZ STATION FRAMES
 //     the same decoding of a WAV file QEMU recorded from an emulated sound
-//     card (its first channel), at least FRAMES whole frames; without the
-//     guest's clocks the edges are timed only against each other
+//     card (its first channel), at least FRAMES whole frames, the carrier
+//     at TONE_HZ; without the guest's clocks the edges are timed only
+//     against each other
 //
 // Capture times come from a straight line fitted through the capture's
 // (frames, monotonic time) reports: the loopback card moves its position
@@ -369,8 +370,10 @@ int Recording(const char* path, double toneHz, const std::string& station, int w
         std::printf("FAIL: %d whole frames decoded, %d wanted\n", whole, wanted);
         ok = false;
     }
-    if (std::fabs(d.carrierHz - toneHz) > 1) {
-        std::printf("FAIL: the carrier is %.3f Hz, not %.3f Hz\n", d.carrierHz, toneHz);
+    // The emulated card's position moves in bursts: the program's slips
+    // after them jump the carrier's phase, which pulls the measured tone.
+    if (std::fabs(d.carrierHz - toneHz) > toneHz * 1e-3) {
+        std::printf("FAIL: the carrier is %.3f Hz, not %.3f Hz to 0.1 %%\n", d.carrierHz, toneHz);
         ok = false;
     }
     return ok ? 0 : 1;
