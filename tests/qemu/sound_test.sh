@@ -85,9 +85,9 @@ boot() {
     if [[ -n $drivers ]]; then
         loads="modprobe snd-hda-codec-generic && modprobe snd-hda-intel id=HDA && modprobe snd-usb-audio id=USBAudio && modprobe xhci-pci"
         # QEMU records at the rate played, 48 kHz. The codec moves the
-        # guest's samples only when QEMU's audio timer takes them (its own
-        # timer drops 43 ms at once after the host was busy); that timer
-        # runs every 2 ms so that it catches up quickly.
+        # guest's samples only when QEMU's audio timer takes them (with its
+        # own timer, blocks of them went missing when the host was busy);
+        # that timer runs every 2 ms so that it catches up quickly.
         devices=(-device qemu-xhci -audiodev none,id=usbout -device usb-audio,id=usbsnd,audiodev=usbout
             -audiodev "wav,id=hdaout,path=$dir/hda.wav,out.frequency=48000,timer-period=2000" -device intel-hda
             -device hda-output,audiodev=hdaout,mixer=off,use-timer=off -monitor "pipe:$dir/monitor")
