@@ -131,8 +131,9 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     unsigned opened = 0;
     char line[512];
     if (!OpenAudio(device, rate, &opened, line, sizeof line)) {
-        std::fprintf(stderr, "dcf77tx: %s\n", line);
-        return 1;
+        const bool usage = AudioNameAmbiguous();
+        std::fprintf(stderr, "dcf77tx: %s\n%s", line, usage ? "Try 'dcf77tx --help'.\n" : "");
+        return usage ? 2 : 1;
     }
     const double carrierHz = settings.carrierHz;
     FormatToneLine(line, sizeof line, device, opened, carrierHz);

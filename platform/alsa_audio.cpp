@@ -40,6 +40,11 @@ bool AudioAvailable() {
     return true;
 }
 
+// ALSA names one device each.
+bool AudioNameAmbiguous() {
+    return false;
+}
+
 // Sets what the program plays on a freshly opened device: interleaved
 // 16-bit little-endian samples, mono where possible, and no resampling.
 // On failure, the library's error with `what` naming the step.

@@ -356,6 +356,8 @@ static void WriteAudioRecord() {
 
 bool AudioAvailable() { return !sim::audioMissing; }
 
+bool AudioNameAmbiguous() { return false; }
+
 int ListAudioDevices(std::FILE* out) {
     sim::Start();
     std::fprintf(out, "sim %u\n", sim::audioRate);
