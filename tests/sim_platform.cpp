@@ -42,6 +42,7 @@ std::int64_t audioStallAt;
 std::int64_t audioStallBy;
 std::int64_t audioGoneAt;
 bool audioOpenFails;
+bool audioNameAmbiguous;
 bool audioMissing;
 std::vector<AudioSegment> audioPlayed;
 std::int64_t lateWakeAt;
@@ -92,7 +93,7 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     audioGranule = 1;
     audioJitter = 0;
     audioStallAt = audioStallBy = audioGoneAt = 0;
-    audioOpenFails = audioMissing = false;
+    audioOpenFails = audioMissing = audioNameAmbiguous = false;
     audioPlayed.clear();
 }
 
@@ -138,7 +139,8 @@ static void StopWhenTimeIsUp() {
 //   audio_stall_after_ms, audio_stall_ms   the first write from then on is
 //                       held up this long
 //   audio_gone_after_ms the sound device goes away then
-//   audio_open_fails    1: the sound device cannot be opened
+//   audio_open_fails    1: the sound device cannot be opened; 2: its name
+//                       matches several devices
 //   late_wake_at_utc_ms, late_wake_us   the first sleep that ends at or
 //                       after that instant wakes this much late
 //   synced_after_ms     the clock reports itself synchronised only this
@@ -207,6 +209,7 @@ static void Start() {
     audioStallBy = stallMs * 1'000'000;
     audioGoneAt = goneAfterMs != 0 ? start + goneAfterMs * 1'000'000 : 0;
     audioOpenFails = audioFails != 0;
+    audioNameAmbiguous = audioFails == 2;
     lateWakeAt = lateAtMs * 1'000'000;
     lateWakeBy = lateUs * 1'000;
     syncedAt = start + syncedAfterMs * 1'000'000;
@@ -356,7 +359,7 @@ static void WriteAudioRecord() {
 
 bool AudioAvailable() { return !sim::audioMissing; }
 
-bool AudioNameAmbiguous() { return false; }
+bool AudioNameAmbiguous() { return sim::audioNameAmbiguous; }
 
 int ListAudioDevices(std::FILE* out) {
     sim::Start();
@@ -366,6 +369,10 @@ int ListAudioDevices(std::FILE* out) {
 
 bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* problem, std::size_t size) {
     sim::Start();
+    if (sim::audioNameAmbiguous) {
+        std::snprintf(problem, size, "--audio %s matches several playback devices: %s 1, %s 2", device, device, device);
+        return false;
+    }
     if (sim::audioOpenFails || (rate != 0 && rate != sim::audioRate)) {
         std::snprintf(problem, size, "cannot play on %s at %u Hz: Invalid argument", device,
                       rate != 0 ? rate : sim::audioRate);

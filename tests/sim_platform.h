@@ -54,6 +54,7 @@ extern std::int64_t audioStallAt;   // the first write from here is held up ... 
 extern std::int64_t audioStallBy;   // ... this long, ns
 extern std::int64_t audioGoneAt;    // the device goes away here; 0: never
 extern bool audioOpenFails;
+extern bool audioNameAmbiguous;     // its name matches several devices
 extern bool audioMissing;           // the build has no sound output
 
 // One run of the stream from its start: what it played, frame k leaving
