@@ -41,8 +41,9 @@ constexpr DWORD kEventTimeoutMs = 2000;
 // was held up: its position and instant need not belong together.
 constexpr std::int64_t kLateReadingNanoseconds = 250'000;
 constexpr int kReadingAttempts = 5;
-// Positions that move this much more or less than the counter did between
-// two readings: the stream stalled or jumped.
+// A position this far off the counter's pace since the last reading in
+// line, twice running, means the stream stalled or jumped. Once is jitter:
+// some positions (Wine's) move in steps of a 10 ms period, either way.
 constexpr std::int64_t kGlitchNanoseconds = 20'000'000;
 
 enum StreamMode { EXCLUSIVE_EVENTS, EXCLUSIVE_TIMER, SHARED };
@@ -77,6 +78,10 @@ static std::int64_t framesTaken = 0, framesBase = 0;
 // The last reading kept: position in frames at a monotonic instant.
 static bool haveReading = false;
 static std::int64_t readingFrames = 0, readingInstant = 0;
+// The last reading in line with the ones before, and whether the latest
+// was out of line with it.
+static std::int64_t inLineFrames = 0, inLineInstant = 0;
+static bool outOfLine = false;
 // The message for the last AUDIO_GONE.
 static std::string problem;
 // Whether the last OpenAudio refusal was a name matching several devices.
@@ -181,10 +186,11 @@ static bool LayoutOf(const WAVEFORMATEX* mix, SampleLayout* l) {
 }
 
 // The first layout the endpoint plays exactly at `rate` in exclusive mode:
-// mono, else stereo, else the mix's channels; 16-bit, 24-in-32 or float.
+// stereo (most exclusive-mode devices take nothing else), else mono, else
+// the mix's channels; 16-bit, 24-in-32 or float.
 static HRESULT ExclusiveLayout(IAudioClient* probe, unsigned rate, const SampleLayout& mix, SampleLayout* found) {
-    const SampleLayout channels[] = {{PCM16, 1, SPEAKER_FRONT_CENTER},
-                                     {PCM16, 2, SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT},
+    const SampleLayout channels[] = {{PCM16, 2, SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT},
+                                     {PCM16, 1, SPEAKER_FRONT_CENTER},
                                      {PCM16, mix.channels, mix.channelMask}};
     HRESULT last = AUDCLNT_E_UNSUPPORTED_FORMAT;
     for (const SampleLayout& c : channels) {
@@ -479,7 +485,8 @@ bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* text, 
     schedulerTask = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task);
     pending.clear();
     framesTaken = framesBase = 0;
-    haveReading = false;
+    haveReading = outOfLine = false;
+    inLineFrames = 0;
     *opened = rate;
     return true;
 }
@@ -608,9 +615,15 @@ AudioOutcome ReportAudio(AudioReport* report) {
     if (FAILED(hr)) return Gone(hr);
     if (hr == S_OK) {
         // A stream that has moved must keep pace with the counter.
-        const std::int64_t moved = (frames - readingFrames) * 1'000'000'000 / streamRate;
-        const std::int64_t glitch = moved - (instant - readingInstant);
-        const bool slipped = haveReading && readingFrames > 0 && (glitch > kGlitchNanoseconds || glitch < -kGlitchNanoseconds);
+        const std::int64_t moved = (frames - inLineFrames) * 1'000'000'000 / streamRate;
+        const std::int64_t off = moved - (instant - inLineInstant);
+        const bool inLine = inLineFrames == 0 || (off <= kGlitchNanoseconds && off >= -kGlitchNanoseconds);
+        const bool slipped = !inLine && outOfLine;
+        outOfLine = !inLine && !slipped;
+        if (!outOfLine) {
+            inLineFrames = frames;
+            inLineInstant = instant;
+        }
         haveReading = true;
         readingFrames = frames;
         readingInstant = instant;

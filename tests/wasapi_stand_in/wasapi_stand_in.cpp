@@ -109,6 +109,7 @@ struct Clock : Unknown<IAudioClock> {
         if (Gone(wasapi::now)) return AUDCLNT_E_DEVICE_INVALIDATED;
         ++stream.readings;
         *position = static_cast<UINT64>(Played(wasapi::now)) * e.unitsPerFrame;
+        if (stream.readings == e.oddReading) *position += std::uint64_t{stream.rate} * 3 / 100 * e.unitsPerFrame;
         std::int64_t instant = wasapi::now;
         if (e.lateEvery != 0 && stream.readings % e.lateEvery == 0) instant = wasapi::now += 1'000'000;
         const bool inaccurate = e.inaccurateEvery != 0 && stream.readings % e.inaccurateEvery == 0;

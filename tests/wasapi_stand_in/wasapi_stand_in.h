@@ -28,6 +28,7 @@ struct Endpoint {
     int lateEvery = 0;                          // every nth reading is held up 1 ms after the position
     std::int64_t stallAt = 0, stallFor = 0;     // the position stands still (ns after Start)
     std::int64_t jumpAt = 0, jumpFrames = 0;    // the position jumps ahead (ns after Start)
+    int oddReading = 0;                         // this reading's position alone is 30 ms ahead
     std::int64_t goneAt = 0;                    // invalidated from here (ns after Start); 0: never
 };
 
