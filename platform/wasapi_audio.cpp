@@ -42,9 +42,10 @@ constexpr DWORD kEventTimeoutMs = 2000;
 constexpr std::int64_t kLateReadingNanoseconds = 250'000;
 constexpr int kReadingAttempts = 5;
 // A position this far off the counter's pace since the last reading in
-// line, twice running, means the stream stalled or jumped. Once is jitter:
-// some positions (Wine's) move in steps of a 10 ms period, either way.
+// line, and still so this long after, means the stream stalled or jumped.
+// Briefer is jitter: some positions (Wine's) lag or lead by tens of ms.
 constexpr std::int64_t kGlitchNanoseconds = 20'000'000;
+constexpr std::int64_t kGlitchLastsNanoseconds = 100'000'000;
 
 enum StreamMode { EXCLUSIVE_EVENTS, EXCLUSIVE_TIMER, SHARED };
 
@@ -78,10 +79,11 @@ static std::int64_t framesTaken = 0, framesBase = 0;
 // The last reading kept: position in frames at a monotonic instant.
 static bool haveReading = false;
 static std::int64_t readingFrames = 0, readingInstant = 0;
-// The last reading in line with the ones before, and whether the latest
-// was out of line with it.
+// The last reading in line with the ones before, and since when the
+// readings after it are out of line with it.
 static std::int64_t inLineFrames = 0, inLineInstant = 0;
 static bool outOfLine = false;
+static std::int64_t outOfLineSince = 0;
 // The message for the last AUDIO_GONE.
 static std::string problem;
 // Whether the last OpenAudio refusal was a name matching several devices.
@@ -618,7 +620,8 @@ AudioOutcome ReportAudio(AudioReport* report) {
         const std::int64_t moved = (frames - inLineFrames) * 1'000'000'000 / streamRate;
         const std::int64_t off = moved - (instant - inLineInstant);
         const bool inLine = inLineFrames == 0 || (off <= kGlitchNanoseconds && off >= -kGlitchNanoseconds);
-        const bool slipped = !inLine && outOfLine;
+        if (!inLine && !outOfLine) outOfLineSince = instant;
+        const bool slipped = !inLine && instant - outOfLineSince >= kGlitchLastsNanoseconds;
         outOfLine = !inLine && !slipped;
         if (!outOfLine) {
             inLineFrames = frames;
