@@ -33,8 +33,9 @@ static const GUID kSubtypeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00
 // processor back. Polled streams keep 200 ms, as on Linux.
 constexpr REFERENCE_TIME kEventBuffer = 500'000;
 constexpr REFERENCE_TIME kPolledBuffer = 2'000'000;
-// How long a polled stream sleeps while its buffer is full.
-constexpr std::int64_t kPollNanoseconds = 5'000'000;
+// How long a polled stream sleeps while its buffer is full: two of the
+// program's 10 ms blocks, as ALSA's 20 ms periods on Linux.
+constexpr std::int64_t kPollNanoseconds = 20'000'000;
 // A device that asks for nothing this long has stopped.
 constexpr DWORD kEventTimeoutMs = 2000;
 // A position reading whose bracket of counter reads is wider than this
