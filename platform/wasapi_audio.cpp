@@ -11,6 +11,7 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -545,7 +546,8 @@ static HRESULT Start() {
 // padding leaves.
 static HRESULT Room(UINT32* room) {
     if (streamMode == EXCLUSIVE_EVENTS) {
-        if (started && WaitForSingleObject(bufferEvent, kEventTimeoutMs) != WAIT_OBJECT_0) return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (started && WaitForSingleObject(bufferEvent, kEventTimeoutMs) != WAIT_OBJECT_0)
+            return AUDCLNT_E_DEVICE_INVALIDATED;
         *room = bufferFrames;
         return S_OK;
     }
@@ -661,9 +663,11 @@ void DrainAudio() {
         if (FAILED(hr) || (hr == S_OK && frames >= framesTaken && pending.empty())) break;
         UINT32 room = 0;
         ok = SUCCEEDED(Room(&room)) && SUCCEEDED(Start());
-        if (ok && room > 0 && (!pending.empty() || streamMode == EXCLUSIVE_EVENTS))
-            ok = SUCCEEDED(Hand(streamMode == EXCLUSIVE_EVENTS || room < pending.size() ? room
-                                                                                      : static_cast<UINT32>(pending.size())));
+        // Event-driven: whole buffers, silence after the rest.
+        const bool few = streamMode != EXCLUSIVE_EVENTS && pending.size() < room;
+        const UINT32 handing = few ? static_cast<UINT32>(pending.size()) : room;
+        if (ok && handing > 0)
+            ok = SUCCEEDED(Hand(handing));
         else if (ok)
             SleepUntilMonotonic(MonotonicNanoseconds() + kPollNanoseconds);
     }
