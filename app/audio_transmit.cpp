@@ -191,8 +191,14 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     unsigned opened = 0;
     char line[512];
     if (!OpenAudio(device, rate, &opened, line, sizeof line)) {
-        std::fprintf(stderr, "dcf77tx: %s\nTry 'dcf77tx --audio list', or %s.\n", line, kOtherOutputs);
-        return 1;
+        // A name that matches several devices is the command line's fault.
+        const bool usage = AudioNameAmbiguous();
+        std::fprintf(stderr, "dcf77tx: %s\n", line);
+        if (usage)
+            std::fputs("Try 'dcf77tx --help'.\n", stderr);
+        else
+            std::fprintf(stderr, "Try 'dcf77tx --audio list', or %s.\n", kOtherOutputs);
+        return usage ? 2 : 1;
     }
     const double carrierHz = settings.carrierHz;
     FormatToneLine(line, sizeof line, device, opened, carrierHz);

@@ -43,6 +43,11 @@ bool AudioAvailable() {
     return true;
 }
 
+// ALSA names one device each.
+bool AudioNameAmbiguous() {
+    return false;
+}
+
 // The library prints its own diagnostics on standard error, eight lines of
 // configuration internals on a machine without a sound card; the program
 // says what failed in one line with snd_strerror, so they are dropped.

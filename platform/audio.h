@@ -1,7 +1,8 @@
 // The sound output: one playback stream of signed 16-bit mono samples on a
 // named device, and what the device reports about when a sample leaves it.
-// Implemented with ALSA on Linux; a build without a sound library picks a
-// file that refuses every device. Tests link a simulated device instead.
+// Implemented with ALSA on Linux and WASAPI on Windows; a build without a
+// sound library picks a file that refuses every device. Tests link a
+// simulated device instead.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,10 @@ int ListAudioDevices(std::FILE* out);
 // On failure false, with one line in `problem` naming the device, the
 // rate and the sound library's own message.
 bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* problem, std::size_t size);
+
+// Whether the last OpenAudio refusal was the command line's fault: a name
+// that matches several devices, which `problem` then lists.
+bool AudioNameAmbiguous();
 
 // What the device said about its timing, taken together.
 struct AudioReport {

@@ -8,6 +8,10 @@ bool AudioAvailable() {
     return false;
 }
 
+bool AudioNameAmbiguous() {
+    return false;
+}
+
 int ListAudioDevices(std::FILE* out) {
     std::fprintf(out, "no sound output in this build\n");
     return 0;

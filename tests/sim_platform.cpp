@@ -42,6 +42,7 @@ std::int64_t audioStallAt;
 std::int64_t audioStallBy;
 std::int64_t audioGoneAt;
 bool audioOpenFails;
+bool audioNameAmbiguous;
 bool audioMissing;
 std::vector<AudioSegment> audioPlayed;
 std::int64_t lateWakeAt;
@@ -105,7 +106,7 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     audioStallAt = audioStallBy = audioGoneAt = 0;
     audioJumpAt = audioJumpBy = 0;
     audioKeepsNoTime = false;
-    audioOpenFails = audioMissing = false;
+    audioOpenFails = audioMissing = audioNameAmbiguous = false;
     audioPlayed.clear();
 }
 
@@ -157,7 +158,8 @@ static void StopWhenTimeIsUp() {
 //   audio_jump_after_ms, audio_jump_us   from then on the device's latency
 //                       (and the delay it reports) is this much longer
 //   audio_keeps_no_time 1: the device plays nowhere, as ALSA's null device
-//   audio_open_fails    1: the sound device cannot be opened
+//   audio_open_fails    1: the sound device cannot be opened; 2: its name
+//                       matches several devices
 //   late_wake_at_utc_ms, late_wake_us   the first sleep that ends at or
 //                       after that instant wakes this much late
 //   synced_after_ms     the clock reports itself synchronised only this
@@ -234,6 +236,7 @@ static void Start() {
     audioStallBy = stallMs * 1'000'000;
     audioGoneAt = goneAfterMs != 0 ? start + goneAfterMs * 1'000'000 : 0;
     audioOpenFails = audioFails != 0;
+    audioNameAmbiguous = audioFails == 2;
     lateWakeAt = lateAtMs * 1'000'000;
     lateWakeBy = lateUs * 1'000;
     syncedAt = start + syncedAfterMs * 1'000'000;
@@ -396,6 +399,8 @@ static void WriteAudioRecord() {
 
 bool AudioAvailable() { return !sim::audioMissing; }
 
+bool AudioNameAmbiguous() { return sim::audioNameAmbiguous; }
+
 int ListAudioDevices(std::FILE* out) {
     sim::Start();
     if (sim::audioOpenFails) {
@@ -408,6 +413,10 @@ int ListAudioDevices(std::FILE* out) {
 
 bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* problem, std::size_t size) {
     sim::Start();
+    if (sim::audioNameAmbiguous) {
+        std::snprintf(problem, size, "--audio %s matches several playback devices: %s 1, %s 2", device, device, device);
+        return false;
+    }
     if (sim::audioOpenFails || (rate != 0 && rate != sim::audioRate)) {
         std::snprintf(problem, size, "cannot play on %s at %u Hz: Invalid argument", device,
                       rate != 0 ? rate : sim::audioRate);

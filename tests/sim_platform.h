@@ -61,6 +61,7 @@ extern std::int64_t audioJumpAt;    // frames leaving the buffer from here on ..
 extern std::int64_t audioJumpBy;    // ... take this much longer to the output (and the delay says so), ns
 extern bool audioKeepsNoTime;       // as ALSA's null device: every write returns at once, the delay reads 0
 extern bool audioOpenFails;
+extern bool audioNameAmbiguous;     // its name matches several devices
 extern bool audioMissing;           // the build has no sound output
 
 // One run of the stream from its start: what it played, frame k leaving

@@ -35,6 +35,9 @@ TEST(AudioProgram, SoundDeviceRefusedOrGone) {
         {"-a sim -s wwvb", "audio_gone_after_ms 1500\n", 1,
          "sim at 48000 Hz: 20000 Hz, the third subharmonic of 60000 Hz\n",
          "dcf77tx: the sound device sim went away: No such device\n"},
+        // A name for several devices is the command line's fault.
+        {"--audio sim", "audio_open_fails 2\n", 2, "",
+         "dcf77tx: --audio sim matches several playback devices: sim 1, sim 2\nTry 'dcf77tx --help'.\n"},
         {"--audio sim --port 2", "", 2, "",
          "dcf77tx: --audio and the serial port (--port, --device) exclude each other\nTry 'dcf77tx --help'.\n"},
         // A device that keeps no time, or not at its rate, ends the run.

@@ -1,0 +1,281 @@
+// The WASAPI sound output against stand-in endpoints (Windows build, run
+// under Wine): which mode and format it opens at which rate, what it
+// writes, how it reads the endpoint's clock and what it makes of faults.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/audio.h"
+#include "wasapi_stand_in.h"
+
+namespace {
+
+wasapi::Endpoint Speakers() {
+    wasapi::Endpoint e;
+    e.id = L"{0.0.0.00000000}.{usb}";
+    e.name = L"Speakers (USB Audio)";
+    e.exclusiveRates = {192000, 96000, 48000, 44100};
+    e.exclusiveFormats = {"16/1"};
+    return e;
+}
+
+wasapi::Endpoint Hdmi() {
+    wasapi::Endpoint e;
+    e.id = L"{0.0.0.00000000}.{hdmi}";
+    e.name = L"HDMI Speakers (Display)";
+    e.mixChannels = 8;
+    return e;
+}
+
+struct OpenCase {
+    const char* what;
+    wasapi::Endpoint device;
+    const char* name;
+    unsigned asked;
+    unsigned opened;           // 0: refused
+    const char* stream;        // as the endpoint was initialized; or the refusal's start
+};
+
+wasapi::Endpoint With(wasapi::Endpoint e, std::vector<unsigned> rates, std::vector<std::string> formats,
+                      HRESULT events = S_OK, HRESULT timer = S_OK, unsigned mixRate = 48000) {
+    e.exclusiveRates = rates;
+    e.exclusiveFormats = formats;
+    e.eventsRefusal = events;
+    e.timerRefusal = timer;
+    e.mixRate = mixRate;
+    return e;
+}
+
+TEST(WasapiAudio, OpensExactRatesOnlyInTheBestModeOffered) {
+    const OpenCase cases[] = {
+        {"the best rate, event-driven exclusive", Speakers(), "usb", 0, 192000,
+         "exclusive events 16/1 192000 flags 40000"},
+        {"24-in-32 stereo only", With(Speakers(), {48000}, {"24/2"}), "default", 48000, 48000,
+         "exclusive events 24/2 48000 flags 40000"},
+        {"float on the mix's eight channels only", With(Hdmi(), {96000}, {"float/8"}), "hdmi", 0, 96000,
+         "exclusive events float/8 96000 flags 40000"},
+        {"events refused, as by Wine: timer-driven", With(Speakers(), {96000}, {"16/1"}, AUDCLNT_E_DEVICE_IN_USE),
+         "{0.0.0.00000000}.{usb}", 0, 96000, "exclusive timer 16/1 96000 flags 0"},
+        {"no exclusive mode: shared at the mix's rate", With(Hdmi(), {}, {}), "HDMI", 0, 48000,
+         "shared float/8 48000 flags 0"},
+        {"exclusive not allowed: shared at the mix's rate",
+         With(Speakers(), {48000}, {"16/1"}, AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED,
+              AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED, 48000),
+         "usb", 48000, 48000, "shared float/2 48000 flags 0"},
+        {"exclusive not allowed, the mix at another rate",
+         With(Speakers(), {48000}, {"16/1"}, AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED,
+              AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED, 44100),
+         "usb", 48000, 0, "usb (Speakers (USB Audio)): cannot play exactly at 48000 Hz: "},
+        {"a rate neither mode plays", With(Hdmi(), {}, {}), "hdmi", 96000, 0,
+         "hdmi (HDMI Speakers (Display)): cannot play exactly at 96000 Hz (shared mode runs at 48000 Hz): "},
+        {"no standard rate at all", With(Hdmi(), {}, {}, S_OK, S_OK, 88200), "hdmi", 0, 0,
+         "hdmi (HDMI Speakers (Display)): plays none of 192000, 96000, 48000 and 44100 Hz exactly (shared mode "
+         "runs at 88200 Hz): "},
+        {"a rate outside the four", Speakers(), "usb", 22050, 0,
+         "usb (Speakers (USB Audio)): cannot play exactly at 22050 Hz: "},
+        {"a name no device has", Speakers(), "Line Out", 0, 0,
+         "Line Out: no active playback device has this name or ID (see --audio list)"},
+    };
+    for (const OpenCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        wasapi::Reset();
+        wasapi::endpoints = {c.device};
+        unsigned opened = 0;
+        char problem[300] = "";
+        EXPECT_EQ(OpenAudio(c.name, c.asked, &opened, problem, sizeof problem), c.opened != 0) << problem;
+        EXPECT_FALSE(AudioNameAmbiguous());
+        if (c.opened != 0) {
+            EXPECT_EQ(opened, c.opened);
+            EXPECT_EQ(wasapi::initialized, c.stream);
+            EXPECT_EQ(wasapi::rawOptions, unsigned{AUDCLNT_STREAMOPTIONS_RAW});
+            DrainAudio();
+        } else {
+            EXPECT_EQ(std::string(problem).substr(0, std::strlen(c.stream)), c.stream);
+            EXPECT_EQ(wasapi::initialized, "");
+        }
+    }
+}
+
+TEST(WasapiAudio, ANameMatchingSeveralDevicesIsTheCommandLinesFault) {
+    wasapi::Reset();
+    wasapi::endpoints = {Speakers(), Hdmi()};
+    unsigned opened = 0;
+    char problem[300] = "";
+    EXPECT_FALSE(OpenAudio("SPEAKERS", 0, &opened, problem, sizeof problem));
+    EXPECT_TRUE(AudioNameAmbiguous());
+    EXPECT_STREQ(problem,
+                 "--audio SPEAKERS matches several playback devices: Speakers (USB Audio) {0.0.0.00000000}.{usb}, "
+                 "HDMI Speakers (Display) {0.0.0.00000000}.{hdmi}");
+    // Its ID names one alone; "default" the default one.
+    EXPECT_TRUE(OpenAudio("{0.0.0.00000000}.{hdmi}", 0, &opened, problem, sizeof problem)) << problem;
+    EXPECT_FALSE(AudioNameAmbiguous());
+    EXPECT_EQ(wasapi::initialized, "shared float/8 48000 flags 0");
+    DrainAudio();
+    wasapi::defaultEndpoint = 1;
+    EXPECT_TRUE(OpenAudio("default", 0, &opened, problem, sizeof problem)) << problem;
+    EXPECT_EQ(wasapi::initialized, "shared float/8 48000 flags 0");
+    DrainAudio();
+}
+
+TEST(WasapiAudio, ListsEndpointsWithTheirExactRates) {
+    wasapi::Reset();
+    wasapi::endpoints = {With(Speakers(), {96000, 48000}, {"24/2"}, S_OK, S_OK, 44100), Hdmi()};
+    char listing[1000] = "";
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(ListAudioDevices(out), 2);
+    std::rewind(out);
+    listing[std::fread(listing, 1, sizeof listing - 1, out)] = '\0';
+    std::fclose(out);
+    EXPECT_STREQ(listing,
+                 "Speakers (USB Audio)  {0.0.0.00000000}.{usb}  96000 48000 44100 Hz; shared mode 44100 Hz\n"
+                 "HDMI Speakers (Display)  {0.0.0.00000000}.{hdmi}  48000 Hz; shared mode 48000 Hz\n");
+}
+
+// The samples as the endpoint got them, back to 16-bit mono; every channel
+// past the second must be silent.
+std::vector<std::int16_t> Heard(bool* othersSilent) {
+    std::vector<std::int16_t> mono;
+    const std::size_t frame = wasapi::channels * wasapi::bytesPerSample;
+    *othersSilent = true;
+    for (std::size_t at = 0; at + frame <= wasapi::bytes.size(); at += frame) {
+        std::int32_t first = 0;
+        for (unsigned ch = 0; ch < wasapi::channels; ++ch) {
+            const std::uint8_t* p = &wasapi::bytes[at + ch * wasapi::bytesPerSample];
+            std::int32_t v = 0;
+            if (wasapi::bytesPerSample == 2) {
+                std::int16_t s;
+                std::memcpy(&s, p, 2);
+                v = s;
+            } else if (wasapi::isFloat) {
+                float f;
+                std::memcpy(&f, p, 4);
+                v = static_cast<std::int32_t>(std::lround(f * 32768.0f));
+            } else {
+                std::int32_t s;
+                std::memcpy(&s, p, 4);
+                v = s / 65536;
+            }
+            if (ch == 0) first = v;
+            else if (ch == 1 && v != first) *othersSilent = false;  // both carry the tone
+            else if (ch >= 2 && v != 0) *othersSilent = false;
+        }
+        mono.push_back(static_cast<std::int16_t>(first));
+    }
+    return mono;
+}
+
+TEST(WasapiAudio, WritesEverySampleAtTheSameLevelInTheEndpointsFormat) {
+    const wasapi::Endpoint devices[] = {Speakers(), With(Speakers(), {48000}, {"24/2"}),
+                                        With(Hdmi(), {48000}, {"float/8"}), With(Hdmi(), {}, {}),
+                                        With(Speakers(), {48000}, {"16/1"}, AUDCLNT_E_DEVICE_IN_USE)};
+    for (const wasapi::Endpoint& device : devices) {
+        wasapi::Reset();
+        wasapi::endpoints = {device};
+        unsigned opened = 0;
+        char problem[300] = "";
+        ASSERT_TRUE(OpenAudio("default", 48000, &opened, problem, sizeof problem)) << problem;
+        SCOPED_TRACE(wasapi::initialized);
+        std::vector<std::int16_t> samples(30000);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<std::int16_t>(i % 3 == 0 ? -32767 + i : 32767 - i);
+        for (int round = 0; round < 3; ++round) ASSERT_EQ(WriteAudio(samples.data(), samples.size()), AUDIO_PLAYING);
+        // Kept awake while a signal plays, and no longer after.
+        EXPECT_EQ(wasapi::executionStates, std::vector<unsigned>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED});
+        DrainAudio();
+        EXPECT_EQ(wasapi::executionStates, (std::vector<unsigned>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}));
+        bool othersSilent = false;
+        const std::vector<std::int16_t> heard = Heard(&othersSilent);
+        EXPECT_TRUE(othersSilent);
+        ASSERT_GE(heard.size(), 3 * samples.size());
+        for (std::size_t i = 0; i < 3 * samples.size(); ++i) ASSERT_EQ(heard[i], samples[i % samples.size()]) << i;
+        // Only silence after.
+        for (std::size_t i = 3 * samples.size(); i < heard.size(); ++i) ASSERT_EQ(heard[i], 0) << i;
+    }
+}
+
+struct ClockCase {
+    const char* what;
+    wasapi::Endpoint device;
+    int restarts;              // AUDIO_RESTARTED seen
+    bool gone;
+    const char* problem;       // AudioProblem()'s start when gone
+};
+
+wasapi::Endpoint Fault(void (*change)(wasapi::Endpoint*)) {
+    wasapi::Endpoint e = Speakers();
+    change(&e);
+    return e;
+}
+
+// Three seconds of 10 ms blocks, a report after each: the reports map the
+// frames the endpoint plays onto the counter within a frame, whatever its
+// rate, and each fault shows as the platform layer promises.
+TEST(WasapiAudio, ReadsTheEndpointsOwnClockAndItsFaults) {
+    const ClockCase cases[] = {
+        {"200 ppm fast", Fault([](wasapi::Endpoint* e) { e->ppm = 200; }), 0, false, ""},
+        {"position counted in frames, 300 ppm slow",
+         Fault([](wasapi::Endpoint* e) { e->ppm = -300, e->unitsPerFrame = 1; }), 0, false, ""},
+        {"inaccurate readings (S_FALSE) dropped", Fault([](wasapi::Endpoint* e) { e->inaccurateEvery = 2; }), 0,
+         false, ""},
+        {"held-up readings dropped", Fault([](wasapi::Endpoint* e) { e->lateEvery = 3; }), 0, false, ""},
+        {"a stall of 100 ms", Fault([](wasapi::Endpoint* e) { e->stallAt = 1'500'000'000, e->stallFor = 100'000'000; }),
+         1, false, ""},
+        {"one reading 30 ms off: jitter, no stall", Fault([](wasapi::Endpoint* e) { e->oddReading = 150; }), 0, false,
+         ""},
+        {"a jump of 50 ms", Fault([](wasapi::Endpoint* e) { e->jumpAt = 1'500'000'000, e->jumpFrames = 9600; }), 1,
+         false, ""},
+        {"pulled out", Fault([](wasapi::Endpoint* e) { e->goneAt = 1'000'000'000; }), 0, true, "usb (Speakers (USB Audio)): "},
+    };
+    for (const ClockCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        wasapi::Reset();
+        wasapi::endpoints = {c.device};
+        unsigned opened = 0;
+        char problem[300] = "";
+        ASSERT_TRUE(OpenAudio("usb", 0, &opened, problem, sizeof problem)) << problem;
+        ASSERT_EQ(opened, 192000u);
+        const std::vector<std::int16_t> block(opened / 100, 1000);
+        int restarts = 0, mapped = 0;
+        bool gone = false;
+        std::int64_t written = 0;
+        while (!gone && wasapi::now - 1'000'000'000'000 < 3'000'000'000) {
+            AudioOutcome outcome = WriteAudio(block.data(), block.size());
+            written += static_cast<std::int64_t>(block.size());
+            AudioReport report{};
+            if (outcome == AUDIO_PLAYING) outcome = ReportAudio(&report);
+            if (outcome == AUDIO_RESTARTED) {
+                ++restarts;
+                written = 0;
+                continue;
+            }
+            if (outcome == AUDIO_GONE) {
+                gone = true;
+                break;
+            }
+            EXPECT_EQ(report.written, written);
+            if (wasapi::startedAt < 0 || report.delay <= 0) continue;
+            // The frame leaving at the report's instant, against the truth.
+            const double played = static_cast<double>(report.written - report.delay);
+            if (restarts == 0 && c.device.oddReading == 0) {
+                EXPECT_NEAR(played, wasapi::HeardAt(report.monotonic), 1.0) << "at " << report.monotonic;
+            }
+            ++mapped;
+        }
+        EXPECT_GT(mapped, 0);
+        EXPECT_EQ(restarts, c.restarts);
+        EXPECT_EQ(gone, c.gone);
+        if (c.gone) {
+            const std::string said = AudioProblem();
+            EXPECT_EQ(said.substr(0, std::strlen(c.problem)), c.problem) << said;
+            EXPECT_NE(said.find("(0x88890004)"), std::string::npos) << said;
+        }
+        DrainAudio();
+    }
+}
+
+}  // namespace

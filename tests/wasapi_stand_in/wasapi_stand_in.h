@@ -1,0 +1,54 @@
+// Stand-ins for the WASAPI endpoints, for the Windows build's tests under
+// Wine: the real sound file asks CoCreateInstance for its device
+// enumerator and gets these, on a virtual monotonic clock.
+#pragma once
+
+#include <windows.h>
+#include <audioclient.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wasapi {
+
+// One playback endpoint and how it behaves.
+struct Endpoint {
+    std::wstring id, name;
+    unsigned mixRate = 48000;
+    unsigned mixChannels = 2;
+    bool mixFloat = true;
+    std::vector<unsigned> exclusiveRates;       // rates exclusive mode plays
+    std::vector<std::string> exclusiveFormats;  // "16/1", "24/2", "float/2", ...
+    HRESULT eventsRefusal = S_OK;               // Initialize's answer for event-driven exclusive mode
+    HRESULT timerRefusal = S_OK;                // ... and for timer-driven exclusive mode
+    double ppm = 0;                             // its crystal against the counter
+    int unitsPerFrame = 4;                      // GetFrequency's units: bytes, as shared mode counts
+    int inaccurateEvery = 0;                    // every nth reading is S_FALSE, its instant 5 ms off
+    int lateEvery = 0;                          // every nth reading is held up 1 ms after the position
+    std::int64_t stallAt = 0, stallFor = 0;     // the position stands still (ns after Start)
+    std::int64_t jumpAt = 0, jumpFrames = 0;    // the position jumps ahead (ns after Start)
+    int oddReading = 0;                         // this reading's position alone is 30 ms ahead
+    std::int64_t goneAt = 0;                    // invalidated from here (ns after Start); 0: never
+};
+
+extern std::vector<Endpoint> endpoints;
+extern std::size_t defaultEndpoint;
+extern std::int64_t now;  // the virtual monotonic clock, ns
+
+// What the stream that was set up saw.
+extern std::string initialized;             // "exclusive events 16/1 48000 flags 40000", ...
+extern unsigned rawOptions;                 // SetClientProperties' options
+extern unsigned channels, bytesPerSample;   // the format the bytes are in
+extern bool isFloat;
+extern std::vector<std::uint8_t> bytes;     // everything released, in order
+extern std::int64_t startedAt;              // when Start came; -1: not yet
+extern std::vector<unsigned> executionStates;  // SetThreadExecutionState's arguments
+
+// Frames heard by monotonic instant `t` (fractional), as the stream's
+// endpoint plays them: what a correct report's position maps to.
+double HeardAt(std::int64_t t);
+
+void Reset();
+
+}  // namespace wasapi
