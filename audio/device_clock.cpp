@@ -53,7 +53,8 @@ static void Fit(DeviceClock* c) {
         const double limit = nominal * kMaxRatePpm * 1e-6;
         const double measured = sxy / sxx;
         c->measuredPpm = (nominal / measured - 1) * 1e6;
-        c->clamped = c->clamped || std::abs(measured - nominal) > limit;
+        c->clamped = c->clamped || (std::abs(measured - nominal) > limit &&
+                                    DeviceClockSpan(*c) >= kRateBeyondSpanNanoseconds);
         period = std::clamp(measured, nominal - limit, nominal + limit);
     }
     // The newest stretch's line through its centre, taken at the newest

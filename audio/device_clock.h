@@ -30,6 +30,10 @@ constexpr double kSpreadKept = 0.999;
 constexpr std::int64_t kLeastJumpNanoseconds = 500'000;
 // The card's rate is believed within this of nominal, parts per million.
 constexpr double kMaxRatePpm = 1000;
+// A rate beyond it counts as the card's own (and is said) only from a fit
+// this long: over the first seconds a card whose position moves in
+// packets reads far off its rate.
+constexpr std::int64_t kRateBeyondSpanNanoseconds = 5'000'000'000;
 
 struct DeviceClock {
     unsigned rate;              // nominal frames a second
@@ -48,7 +52,7 @@ struct DeviceClock {
     double pendingOff;          // ns
     double spread;              // recent reports' distance from the line, ns
     double measuredPpm;         // the card's rate off nominal as measured
-    bool clamped;               // beyond kMaxRatePpm: the rate was held there
+    bool clamped;               // beyond kMaxRatePpm over a long fit: the rate was held there
     // The fit: frame originFrame leaves at originRaw, the others `period`
     // raw ns apart.
     std::int64_t originFrame, originRaw;
