@@ -91,6 +91,7 @@ static int ReadCommandLine(int argc, char** argv, Options* options) {
     if (!options->device.empty()) Device = options->device.c_str();
     Fudge = options->factor;
     ExplainLineErrors = true;
+    ReleaseLinesAtOpen = true;
     return -1;
 }
 
@@ -175,9 +176,11 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) std::printf(i + 1 < count ? "%ld\t" : "%ld\n", static_cast<long>(lengths[i]));
     }
     std::fflush(stdout);
+    // Option runs find a port they cannot use before they wait for anything.
+    if (!dialogue) PinOpen();
     if (options.waitSync) WaitForSynchronisedClock();
     Say("\nProgram will wait until next 00 second rollover.\n");
-    PinOpen();
+    if (dialogue) PinOpen();
     PrepareTimers();
     if (!dialogue) PrepareTransmit(transmit, ReadUtcClock().seconds);
 

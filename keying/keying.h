@@ -19,10 +19,12 @@ extern std::int32_t ms200;   // asserted part of a 1 second
 extern std::int32_t ms800;   // negated rest of a 1 second
 extern std::int32_t ms900;   // negated rest of a 0 second
 extern std::int32_t ms1000;  // the unbroken negated minute-mark second
-extern bool ExplainLineErrors;  // follow each failure line with the system's own text
+extern bool ExplainLineErrors;  // option runs: say each failure once, in the system's words
+extern bool ReleaseLinesAtOpen;  // option runs: negate DTR and RTS at the open
 
 // Opens and configures `Device`, or port `Port` when it is null; on failure
-// reports it and exits with 1.
+// reports it and exits with 1. With ReleaseLinesAtOpen it also negates both
+// lines, which refuses a device that has none.
 void PinOpen();
 void PinClose();
 

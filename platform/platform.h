@@ -39,6 +39,10 @@ bool WriteKeyingSettings(LineHandle line);
 // Raises or lowers one modem-control output.
 bool ChangeLine(LineHandle line, LineChange change);
 
+// Negates DTR and RTS together, reading and writing the modem-control
+// outputs as a whole; fails on a device that has none.
+bool ReleaseModemLines(LineHandle line);
+
 void CloseLine(LineHandle line);
 
 // The operating system's error code for the line call that failed last;
@@ -90,6 +94,11 @@ bool LocalZoneKnown();
 
 // The system's own text for a line call's error code.
 const char* LineErrorText(std::uint32_t code);
+
+// The one thing to do about error `code` in opening device `name`, as a
+// clause to follow the system's text ("; add ... and log in again"); empty
+// when there is nothing to say.
+const char* LineErrorAdvice(std::uint32_t code, const char* name);
 
 // Whether `stream` writes to a terminal, where a line may be redrawn.
 bool IsTerminal(std::FILE* stream);

@@ -3,6 +3,7 @@
 // its status lines.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -16,6 +17,7 @@ struct EndsAtOnceCase {
     const char* arguments;
     int status;
     std::string out, err;
+    const char* simConf = "open_fails 1\n";  // the machine: by default, a port that cannot be opened
 };
 
 TEST(CommandLine, EndsAtOnce) {
@@ -24,16 +26,22 @@ TEST(CommandLine, EndsAtOnce) {
         {"--port 3 --bogus", 2, "", "dcf77tx: unknown option '--bogus'\nTry 'dcf77tx --help'.\n"},
         {"-f 0 -v", 2, "", "dcf77tx: the factor must be a finite number above 0, not '0'\nTry 'dcf77tx --help'.\n"},
         {"-d /dev/ttyUSB0 -p 1", 2, "", "dcf77tx: --port and --device exclude each other\nTry 'dcf77tx --help'.\n"},
-        // A device by path that cannot be opened is named as a port is,
-        // then with the system's own words.
-        {"--device /dev/ttyUSB7 --follow", 1, kNominal + kWait,
-         "CreateFile failed: /dev/ttyUSB7 (00000002)\ndcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
-        {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n" + kWait,
-         "CreateFile failed: SIM5 (00000002)\ndcf77tx: SIM5: " + std::string(std::strerror(2)) + "\n"},
+        // A port that cannot be used is refused before the wait, in the
+        // system's words alone, the device by path or formed from its number.
+        {"--device /dev/ttyUSB7 --follow", 1, kNominal, "dcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
+        {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n", "dcf77tx: SIM5: " + std::string(std::strerror(2)) + "\n"},
+        {"--device /dev/ttyS0 --wait-sync", 1, kNominal,
+         "dcf77tx: /dev/ttyS0: " + std::string(std::strerror(EACCES)) +
+             "; add yourself to its group (usermod -aG dialout sim) and log in again\n",
+         "open_fails 1\nopen_error 13\nsynced_after_ms 100000\n"},
+        // A device without modem-control lines, such as a pseudo-terminal.
+        {"--device /dev/pts/0 --follow --verbose --minutes 2", 1, kNominal,
+         "dcf77tx: /dev/pts/0: not a serial port with DTR and RTS: " + std::string(std::strerror(ENOTTY)) + "\n",
+         "modem_lines_missing 1\n"},
     };
     for (const EndsAtOnceCase& c : cases) {
         RunSettings settings{"", 1260534896000, 10};
-        settings.openFails = true;
+        settings.simConf = c.simConf;
         settings.arguments = c.arguments;
         const ProgramRun run = RunProgram(settings);
         EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -81,6 +89,12 @@ TEST(CommandLine, WithoutFollowingKeysWhatTheDialogueKeys) {
     EXPECT_EQ(options.status, 0) << options.err;
     EXPECT_EQ(options.err, "");
     EXPECT_EQ(options.out.substr(0, kNominal.size() + kWait.size() + 6), kNominal + kWait + "\nZERO\n");
+    // The option run lets go of the lines the open asserted before it waits,
+    // so that its first frame is whole; the dialogue leaves them as it
+    // always has.
+    EXPECT_GT(options.linesReleased, 0);
+    EXPECT_LE(options.linesReleased, options.timersPrepared);
+    EXPECT_EQ(dialogue.linesReleased, 0);
     // The dialogue reads the clock once more before its first pulse; every
     // change after the first pulse's onset falls on the same deadline.
     ASSERT_EQ(options.changes.size(), dialogue.changes.size());
