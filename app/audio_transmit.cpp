@@ -10,6 +10,7 @@
 #include "audio/device_clock.h"
 #include "audio/render.h"
 #include "audio/synthesis.h"
+#include "app/start_up.h"
 #include "audio/wav.h"
 #include "keying/keying.h"
 #include "platform/audio.h"
@@ -138,7 +139,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     FormatToneLine(line, sizeof line, device, opened, carrierHz);
     std::printf("%s\n%s", line, settings.carrier ? "steady full carrier, no time code\n" : "");
     std::fflush(stdout);
-    PrepareTransmit(settings, ReadUtcClock().seconds);
+    LoadFrameRules(settings, ReadUtcClock().seconds);
 
     static AudioRun run;  // large: the clock's reports
     run.settings = settings;
@@ -215,7 +216,7 @@ int RenderWav(const char* path, unsigned rate, std::int64_t first, int minutes, 
         std::fprintf(stderr, "dcf77tx: %d minutes at %u Hz do not fit in a WAV file\n", minutes, rate);
         return 2;
     }
-    PrepareTransmit(settings, first);
+    LoadFrameRules(settings, first);
     std::vector<std::array<std::uint8_t, kFrameLength>> frames(static_cast<std::size_t>(minutes) + 1);
     for (std::size_t i = 0; i < frames.size(); ++i)
         BuildKeyedFrame(settings, first + 60 * (static_cast<std::int64_t>(i) - 1), frames[i].data());

@@ -8,6 +8,7 @@
 
 #include "app/audio_transmit.h"
 #include "app/options.h"
+#include "app/start_up.h"
 #include "app/transmit.h"
 #include "keying/keying.h"
 #include "platform/platform.h"
@@ -185,13 +186,16 @@ int main(int argc, char** argv) {
     if (!dialogue) PrepareTransmit(transmit, ReadUtcClock().seconds);
 
     std::int64_t minute = 0;
-    const std::int64_t minuteStart = WaitForMinute(&minute);
-    // Only now, since the busy wait must not run at a raised priority; and
-    // only when every second pauses, since keying without pauses spins.
+    // Option runs sleep until shortly before the minute, learning how late
+    // the timer wakes, and their first onset pauses out the rest.
+    const std::int64_t minuteStart = dialogue ? WaitForMinute(&minute) : WaitUntilShortlyBeforeMinute(&minute);
+    // Only now, since the dialogue's busy wait must not run at a raised
+    // priority; and only when every second pauses, since keying without
+    // pauses spins.
     if (ms800 > 0 && ms900 > 0 && ms1000 > 0) RaisePriority();
     Say("\nZERO\n");
     // The first frame's pauses count from the minute boundary itself, so
-    // nothing done since then shifts the pulses.
+    // nothing done since (or before) then shifts the pulses.
     AnchorPauses(minuteStart);
     if (!dialogue) {
         if (options.verbose) SayRealTime();

@@ -109,6 +109,12 @@ double FactorForPauseRatio(double ratio);
 // How long before its deadline a pause stops sleeping and starts watching
 // the clock: follows the wake-up latency seen lately, within bounds.
 std::int64_t EarlyWakeNanoseconds();
+
+// From now on the pauses wake as early as the timer's lateness over the
+// last minutes asks (keying/wake_margin.h) rather than by
+// EarlyWakeNanoseconds; until monotonic `until` this sleeps in steps,
+// learning from each wake. For option runs: the dialogue's timing stays.
+void LearnWakeLateness(std::int64_t until);
 constexpr std::int64_t kMinEarlyWakeNanoseconds = 50'000;
 constexpr std::int64_t kMaxEarlyWakeNanoseconds = 500'000;
 

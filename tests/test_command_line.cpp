@@ -289,3 +289,26 @@ TEST(CommandLine, ChosenTimesLimitsAndWindows) {
         EXPECT_NE(run.out.find(c.said), std::string::npos) << c.what << "\n" << run.out;
     }
 }
+
+TEST(CommandLine, OnsetsOnTimeWhereTheTimerWakesLate) {
+    // A busy host whose timer wakes every sleep 0.8 ms late, more than the
+    // dialogue's pauses watch the clock for: option runs learn the lateness
+    // (from their start-up wait on) and wake that much earlier, so that the
+    // first onset, every later one and every pulse's end fall on the grid.
+    for (const char* arguments : {"--minutes 3", "--follow --minutes 3 --zone cet"}) {
+        RunSettings settings{"", 1260534896000, 4 + 3 * 60 + 5};
+        settings.arguments = arguments;
+        settings.simConf = "wake_latency_us 800\n";
+        const ProgramRun run = RunProgram(settings);
+        ASSERT_EQ(run.status, 0) << arguments << run.err;
+        ASSERT_EQ(Decode(run).size(), 3u) << arguments;
+        EXPECT_EQ(run.changes.front().utc, 1260534900 * kSecond) << arguments;
+        for (const Change& c : run.changes) {
+            if (c.change == 5) {
+                ASSERT_EQ(c.utc % kSecond, 0) << arguments;
+            } else if (c.change == 6) {
+                ASSERT_EQ(c.utc % (100 * kMs), 0) << arguments;
+            }
+        }
+    }
+}
