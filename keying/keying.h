@@ -1,6 +1,11 @@
-// Keys DCF77 frames onto the DTR and RTS outputs of one serial port, which
-// move together as a single keying line: asserted while the carrier is
-// reduced, negated for the full carrier.
+// The keying of a serial port's DTR and RTS outputs, which move together
+// as a single keying line: asserted while the carrier is reduced, negated
+// for the full carrier. Here are the line itself and its failures, the
+// pulse durations scaled by the timing factor, each station's pattern of a
+// second (DCF77, MSF, WWVB, JJY), the deadline pauses and their wake-up
+// margin (wake_margin.h), the paired reading of the UTC and monotonic
+// clocks, and the calibration of the factor; the sound output keys its
+// carrier with the same patterns and durations.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,10 @@
-// What the program needs from the operating system: one serial line whose
-// DTR and RTS outputs it drives, a monotonic clock to pause on and the UTC
-// clock it starts from. Implemented once per operating system; the build
-// picks the file, and tests link a simulated one in its place.
+// What the program needs from the operating system, besides the sound
+// output (audio.h): a serial line whose DTR and RTS outputs it keys, a
+// monotonic clock and timer to pause on, the UTC clock it starts from (and
+// follows), real-time priority, the clock's synchronisation and the local
+// zone, and the system's own words for a failure. Implemented once per
+// operating system (posix_line.cpp with linux_clock.cpp, windows.cpp); the
+// build picks the files, and tests and benchmarks link stand-ins instead.
 #pragma once
 
 #include <cstddef>

@@ -150,7 +150,7 @@ void ReleaseTimers() {
 static bool priorityRaised = false;
 
 void RaisePriority() {
-    // Ahead of ordinary threads; a pause spins for half a millisecond at most.
+    // Ahead of ordinary threads; a pause watches the clock for 3 ms at most.
     priorityRaised = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
 }
 
