@@ -13,7 +13,7 @@ constexpr std::int64_t kMinWakeMargin = 50'000;
 constexpr std::int64_t kMaxWakeMargin = 3'000'000;
 // The share of one core the watching of the clock may take, on top of
 // everything else the keying takes (about 0.02 %).
-constexpr double kWakeBudget = 0.004;
+constexpr double kWakeBudget = 0.003;
 
 struct WakeRecord {
     std::int64_t minuteOf[kWakeMinutes];  // the monotonic minute (ns / 60 s) a slot holds; -1: none

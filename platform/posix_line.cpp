@@ -38,8 +38,9 @@ bool OpenLine(const char* name, LineHandle* line) {
     const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Failed();
     // TIOCEXCL keeps other programs out, but not root; the lock keeps a
-    // second copy of this program out whoever runs it.
-    if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // second copy of this program out whoever runs it. A device that is no
+    // terminal at all is left for the settings to refuse.
+    if ((ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         Failed();
         close(fd);
         return false;

@@ -147,6 +147,11 @@ TEST(PosixLineDeathTest, OptionRunsRefuseAtTheOpen) {
     EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
                 StderrIs("dcf77tx: " + pty.slave + ": not a serial port with DTR and RTS: " + std::strerror(ENOTTY) +
                          "\n"));
+    // Nor is a device that is no terminal at all.
+    Device = "/dev/null";
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
+                StderrIs(std::string("dcf77tx: /dev/null: not a serial port with DTR and RTS: ") + std::strerror(ENOTTY) +
+                         "\n"));
 
     // A device of group dialout that only its owner, root, may open, opened
     // by an ordinary user.
