@@ -31,14 +31,14 @@ void NoteWake(WakeRecord* r, std::int64_t now, std::int64_t late) {
     if (r->firstWake < 0) r->firstWake = now;
 }
 
-// The lateness that at most 100 - `percent` % of the `wakes` counted in
-// `counts` exceed: the upper edge of the bin it lies in.
-static std::int64_t Percentile(const std::int64_t* counts, std::int64_t wakes, int percent) {
+// The lateness that at most 1000 - `perMille` of every 1000 `wakes`
+// counted in `counts` exceed: the upper edge of the bin it lies in.
+static std::int64_t Percentile(const std::int64_t* counts, std::int64_t wakes, int perMille) {
     std::int64_t above = 0;
     int bin = kWakeBins - 1;
     for (; bin > 0; --bin) {
         above += counts[bin];
-        if (above * 100 > wakes * (100 - percent)) break;
+        if (above * 1000 > wakes * (1000 - perMille)) break;
     }
     return (bin + 1) * kWakeBinNanoseconds;
 }
@@ -59,8 +59,8 @@ std::int64_t WakeMargin(const WakeRecord& r, std::int64_t now) {
     const std::int64_t since = std::max(r.firstWake, (minute - kWakeMinutes + 1) * kMinute);
     const double span = static_cast<double>(std::max<std::int64_t>(now - since, 1'000'000'000));
     const auto watch = static_cast<std::int64_t>(kWakeBudget * span / static_cast<double>(wakes));
-    const std::int64_t tail = Percentile(counts, wakes, 99);
-    const std::int64_t margin = std::min(tail + tail / 4, watch + Percentile(counts, wakes, 50));
+    const std::int64_t tail = Percentile(counts, wakes, 999);
+    const std::int64_t margin = std::min(tail + tail / 4, watch + Percentile(counts, wakes, 500));
     // In whole microseconds, as the clock is watched.
     return std::clamp(margin / 1'000 * 1'000, kMinWakeMargin, kMaxWakeMargin);
 }

@@ -1,6 +1,7 @@
 // How early a pause must wake to meet its deadline on this machine: the
 // timer's lateness, learned as the run goes, as a high percentile of the
-// last few minutes, within a bound and a processor budget. Time is passed
+// last few minutes (99.9 %: at two wakes a second, nearly their peak),
+// within a bound and a processor budget. Time is passed
 // in; the record is plain data.
 #pragma once
 
@@ -29,7 +30,7 @@ WakeRecord EmptyWakeRecord();
 void NoteWake(WakeRecord* record, std::int64_t now, std::int64_t late);
 
 // How long before a deadline at or after `now` a pause should stop
-// sleeping: a quarter above the 99th percentile of the lateness noted in
+// sleeping: a quarter above the 99.9th percentile of the lateness noted in
 // the last kWakeMinutes minutes, within kMinWakeMargin .. kMaxWakeMargin
 // and no more than the pauses' rate lets them watch the clock within
 // kWakeBudget.

@@ -124,10 +124,10 @@ TEST(WakeMargin, LearnsAHighPercentileWithinBoundAndBudget) {
     const WakeMarginCase cases[] = {
         {"nothing noted yet", {}, second / 2, 0, kMinWakeMargin, kMinWakeMargin},
         {"a quiet timer", repeat(20 * kUs, 600), second / 2, 0, kMinWakeMargin, kMinWakeMargin},
-        {"a host's tail: 2 % of the wakes 0.9 ms late", join(repeat(30 * kUs, 588), repeat(900 * kUs, 12)),
+        {"a host's tail: 0.5 % of the wakes 0.9 ms late", join(repeat(30 * kUs, 597), repeat(900 * kUs, 3)),
          second / 2, 0, 1125 * kUs, 1160 * kUs},
-        {"under 1 % late is left to the spin's own tail", join(repeat(30 * kUs, 595), repeat(900 * kUs, 5)),
-         second / 2, 0, 62 * kUs, 63 * kUs},
+        {"under 0.1 % late is left to the spin's own tail", join(repeat(30 * kUs, 2398), repeat(900 * kUs, 2)),
+         second / 20, 0, 62 * kUs, 62 * kUs},
         {"never beyond the bound", repeat(20 * kMs, 600), second / 2, 0, kMaxWakeMargin, kMaxWakeMargin},
         {"the budget: 20 wakes a second watch 0.15 ms each at most",
          join(repeat(30 * kUs, 2160), repeat(900 * kUs, 240)), second / 20, 0, 195 * kUs, 200 * kUs},
