@@ -12,6 +12,7 @@
 #include "audio/render.h"
 #include "audio/synthesis.h"
 #include "audio/utc_scale.h"
+#include "app/start_up.h"
 #include "audio/wav.h"
 #include "keying/keying.h"
 #include "platform/audio.h"
@@ -204,7 +205,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     FormatToneLine(line, sizeof line, device, opened, carrierHz);
     std::printf("%s\n%s", line, settings.carrier ? "steady full carrier, no time code\n" : "");
     std::fflush(stdout);
-    PrepareTransmit(settings, ReadUtcClock().seconds);
+    LoadFrameRules(settings, ReadUtcClock().seconds);
 
     static AudioRun run;  // large: the clock's reports
     run.settings = settings;

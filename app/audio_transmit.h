@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "app/schedule.h"
-#include "app/transmit.h"
 
 // Sends frames on sound device `device` at `rate` Hz (0: the device's
 // best), always following the UTC clock, within the windows, for ever or

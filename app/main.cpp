@@ -8,6 +8,7 @@
 
 #include "app/audio_transmit.h"
 #include "app/options.h"
+#include "app/start_up.h"
 #include "app/transmit.h"
 #include "app/wav_render.h"
 #include "keying/keying.h"
@@ -92,6 +93,7 @@ static int ReadCommandLine(int argc, char** argv, Options* options) {
     if (!options->device.empty()) Device = options->device.c_str();
     Fudge = options->factor;
     ExplainLineErrors = true;
+    ReleaseLinesAtOpen = true;
     return -1;
 }
 
@@ -201,20 +203,25 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) std::printf(i + 1 < count ? "%ld\t" : "%ld\n", static_cast<long>(lengths[i]));
     }
     std::fflush(stdout);
+    // Option runs find a port they cannot use before they wait for anything.
+    if (!dialogue) PinOpen();
     if (options.waitSync) WaitForSynchronisedClock();
     Say("\nProgram will wait until next 00 second rollover.\n");
-    PinOpen();
+    if (dialogue) PinOpen();
     PrepareTimers();
     if (!dialogue) PrepareTransmit(transmit, ReadUtcClock().seconds);
 
     std::int64_t minute = 0;
-    const std::int64_t minuteStart = WaitForMinute(&minute);
-    // Only now, since the busy wait must not run at a raised priority; and
-    // only when every second pauses, since keying without pauses spins.
+    // Option runs sleep until shortly before the minute, learning how late
+    // the timer wakes, and their first onset pauses out the rest.
+    const std::int64_t minuteStart = dialogue ? WaitForMinute(&minute) : WaitUntilShortlyBeforeMinute(&minute);
+    // Only now, since the dialogue's busy wait must not run at a raised
+    // priority; and only when every second pauses, since keying without
+    // pauses spins.
     if (ms800 > 0 && ms900 > 0 && ms1000 > 0) RaisePriority();
     Say("\nZERO\n");
     // The first frame's pauses count from the minute boundary itself, so
-    // nothing done since then shifts the pulses.
+    // nothing done since (or before) then shifts the pulses.
     AnchorPauses(minuteStart);
     if (!dialogue) {
         if (options.verbose) SayRealTime();

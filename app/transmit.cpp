@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/start_up.h"
 #include "keying/keying.h"
 #include "timecode/civil.h"
 #include "timecode/timecode.h"
@@ -31,10 +32,7 @@ static std::int32_t ScaledEnd(int nominal) {
 
 void PrepareTransmit(const TransmitSettings& settings, std::int64_t now) {
     for (int i = 0; i <= 100; ++i) scaledEnds[i] = ScaledDuration(i * 10);
-    // The C library reads the local zone's rules on first use.
-    std::uint8_t frame[kFrameLength];
-    BuildKeyedFrame(settings, now, frame);
-    MinuteIsSent(settings, now);
+    LoadFrameRules(settings, now);
 }
 
 // Keying one second of the frame: each period of its pattern begins with
@@ -166,6 +164,9 @@ int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettin
         // Each frame is built during the second before it (below); only the
         // first, and one after a step, before its own onset.
         if (position == 0 && sending && builtFor != second) Build(settings, second, next, status, &builtFor);
+        // The start-up wait ends shortly before the first minute (following
+        // the clock, the pause below waits for every onset).
+        if (!settings.follow && second == minute) PauseUntil(minuteStart);
         if (settings.follow) {
             const std::int64_t due = second * kNanosecondsPerSecond - offset;
             // Woken late: keying the onset now would eat into its pulse.

@@ -12,9 +12,9 @@
 // second.
 void PrepareTransmit(const TransmitSettings& settings, std::int64_t now);
 
-// Keys frames from the UTC minute that began `minute` seconds after 1970,
-// whose start the monotonic clock saw at `minuteStart`; the pauses are
-// already anchored there. Returns the exit status once the run limit is
+// Keys frames from the UTC minute that begins `minute` seconds after 1970,
+// at `minuteStart` on the monotonic clock (or began: the first onset waits
+// for it or is keyed at once); the pauses are already anchored there. Returns the exit status once the run limit is
 // reached; without one it never returns.
 int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings);
 

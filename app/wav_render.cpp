@@ -188,7 +188,7 @@ int RenderWav(const char* path, unsigned rate, int frames, TransmitSettings sett
             return 2;
         }
         if (chosen >= 0) settings.shift = chosen - plan.first;
-        PrepareTransmit(settings, plan.first);
+        LoadFrameRules(settings, plan.first);
         const std::vector<RenderedMinute> minutes = MinutesOf(settings, plan.first, plan.span);
         std::string problem = WriteWav(written, rate, settings, minutes);
         const std::int64_t ended = UtcNanoseconds();

@@ -21,3 +21,9 @@ std::int64_t PauseUntil(std::int64_t deadline) {
 }
 
 std::int64_t EarlyWakeNanoseconds() { return 0; }
+void LearnWakeLateness(std::int64_t until) {
+    const std::int64_t left = until - MonotonicNanoseconds();
+    if (left <= 0) return;
+    const timespec wait{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+    nanosleep(&wait, nullptr);
+}

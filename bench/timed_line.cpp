@@ -81,7 +81,9 @@ bool ChangeLine(LineHandle, LineChange change) {
     return true;
 }
 
+bool ReleaseModemLines(LineHandle) { return true; }
 void CloseLine(LineHandle) {}
 std::uint32_t LastLineError() { return 0; }
 
 const char* LineErrorText(std::uint32_t) { return "no error"; }
+const char* LineErrorAdvice(std::uint32_t, const char*) { return ""; }

@@ -8,15 +8,27 @@
 // instant line changes and with 1 ms ones, as a slow USB adapter takes;
 // then --follow on a UTC clock left alone, stepped by +7.3 s halfway and
 // running 100 ppm fast; then DCF77 in Central European Time, and MSF, WWVB
-// and JJY with --follow. Naming cases (deadline, relative, follow, zone,
-// station) runs only those whose name begins so. The last column shows how far the UTC
-// clock moved against the monotonic one during a run.
+// and JJY with --follow; then the same program started with options, which
+// learns the timer's lateness. Naming cases (deadline, relative, follow,
+// zone, station, options) runs only those whose name begins so. A column
+// shows how far the UTC clock moved against the monotonic one during a
+// run; the last, the platform's own timer wake-ups during it: a thread of
+// this benchmark sleeps to absolute deadlines 10 times a second, as the
+// program does (real-time priority and least timer slack where allowed),
+// and notes how late it wakes.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <string>
+#include <sys/prctl.h>
+#include <thread>
+#include <time.h>
 #include <vector>
 
 constexpr double kSecond = 1e9;
@@ -144,6 +156,35 @@ static bool Analyse(const std::string& log, int minutes, Analysis analysis, Stat
     return true;
 }
 
+// The platform's own timer wake-ups, sampled while the cases run.
+static std::atomic<bool> sampling{true};
+static std::mutex wakeLock;
+static std::vector<double> wakeLateness;  // us, since the last case began
+
+static long long Monotonic() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+}
+
+static void SampleTimerWakes() {
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    sched_param priority{};
+    priority.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
+    long long deadline = Monotonic();
+    while (sampling) {
+        // Deadlines 100 ms apart, off any grid the program keys on.
+        deadline += 100'000'000 + 7'919 * (deadline % 13);
+        const timespec until{static_cast<time_t>(deadline / 1'000'000'000), static_cast<long>(deadline % 1'000'000'000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != 0) {
+        }
+        const double late = static_cast<double>(Monotonic() - deadline) / 1e3;
+        std::lock_guard<std::mutex> hold(wakeLock);
+        wakeLateness.push_back(late);
+    }
+}
+
 int main(int argc, char** argv) {
     const int minutes = argc > 1 ? std::atoi(argv[1]) : 5;
     if (minutes < 1) {
@@ -169,14 +210,18 @@ int main(int argc, char** argv) {
         {"station msf, follow", SKEWED_PROGRAM, 0, "--station msf --follow", "", CODE},
         {"station wwvb, follow", SKEWED_PROGRAM, 0, "--station wwvb --follow", "", CODE},
         {"station jjy, follow", SKEWED_PROGRAM, 0, "--station jjy --follow", "", CODE},
+        {"options", DEADLINE_PROGRAM, 0, "--port 2", "", GRID},
+        {"options", DEADLINE_PROGRAM, 1000, "--port 2", "", GRID},
+        {"options, follow", SKEWED_PROGRAM, 1000, "--port 2 --follow", "", CLOCK},
     };
     std::printf("%d minutes per run, factor 100; errors in us against the UTC second (median / 99th "
                 "percentile / maximum of the absolute error)\n\n",
                 minutes);
     std::printf("| case | line change | first onset | onset error | 100 ms width error | 200 ms width error | "
-                "drift ms/h | CPU %% of a core | UTC clock moved ms | pulses cut |\n"
-                "|---|---|---|---|---|---|---|---|---|---|\n");
+                "drift ms/h | CPU %% of a core | UTC clock moved ms | pulses cut | platform timer wake, late |\n"
+                "|---|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
+    std::thread sampler(SampleTimerWakes);
     for (const Run& run : runs) {
         bool chosen = argc <= 2;
         for (int i = 2; i < argc; ++i) chosen = chosen || std::string(run.name).rfind(argv[i], 0) == 0;
@@ -189,20 +234,35 @@ int main(int argc, char** argv) {
                                     " DCF_BENCH_LINE_LATENCY_US=" + std::to_string(run.latencyUs) +
                                     " DCF_BENCH_UTC_STEP_AFTER_S=" + stepAfter + " " + run.clock + run.program + " " +
                                     start + " >/dev/null";
+        {
+            std::lock_guard<std::mutex> hold(wakeLock);
+            wakeLateness.clear();
+        }
         Stats s;
         if (std::system(("bash -c \"" + command + "\"").c_str()) != 0 ||
             !Analyse(log, minutes, run.analysis, &s)) {
             std::fprintf(stderr, "run failed: %s\n", command.c_str());
-            return 1;
+            std::exit(1);
         }
         char widths[96] = "- | -";
         if (s.widths)
             std::snprintf(widths, sizeof widths, "%.0f / %.0f / %.0f | %.0f / %.0f / %.0f", s.width100[0],
                           s.width100[1], s.width100[2], s.width200[0], s.width200[1], s.width200[2]);
-        std::printf("| %s | %d ms | %+.0f | %.0f / %.0f / %.0f | %s | %+.3f | %.3f | %+.3f | %d |\n", run.name,
-                    run.latencyUs / 1000, s.firstOnsetUs, s.onset[0], s.onset[1], s.onset[2], widths,
-                    s.driftMsPerHour, s.cpuPercent, s.utcMovedMs, s.pulsesCut);
+        double wakes[3] = {};
+        std::size_t wakeCount = 0;
+        {
+            std::lock_guard<std::mutex> hold(wakeLock);
+            Summarise(wakeLateness, wakes);
+            wakeCount = wakeLateness.size();
+        }
+        std::printf("| %s | %d ms | %+.0f | %.0f / %.0f / %.0f | %s | %+.3f | %.3f | %+.3f | %d | %.0f / %.0f / %.0f "
+                    "(%zu) |\n",
+                    run.name, run.latencyUs / 1000, s.firstOnsetUs, s.onset[0], s.onset[1], s.onset[2], widths,
+                    s.driftMsPerHour, s.cpuPercent, s.utcMovedMs, s.pulsesCut, wakes[0], wakes[1], wakes[2],
+                    wakeCount);
         std::fflush(stdout);
     }
+    sampling = false;
+    sampler.join();
     return 0;
 }

@@ -1,6 +1,11 @@
-// Keys DCF77 frames onto the DTR and RTS outputs of one serial port, which
-// move together as a single keying line: asserted while the carrier is
-// reduced, negated for the full carrier.
+// The keying of a serial port's DTR and RTS outputs, which move together
+// as a single keying line: asserted while the carrier is reduced, negated
+// for the full carrier. Here are the line itself and its failures, the
+// pulse durations scaled by the timing factor, each station's pattern of a
+// second (DCF77, MSF, WWVB, JJY), the deadline pauses and their wake-up
+// margin (wake_margin.h), the paired reading of the UTC and monotonic
+// clocks, and the calibration of the factor; the sound output keys its
+// carrier with the same patterns and durations.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +24,12 @@ extern std::int32_t ms200;   // asserted part of a 1 second
 extern std::int32_t ms800;   // negated rest of a 1 second
 extern std::int32_t ms900;   // negated rest of a 0 second
 extern std::int32_t ms1000;  // the unbroken negated minute-mark second
-extern bool ExplainLineErrors;  // follow each failure line with the system's own text
+extern bool ExplainLineErrors;  // option runs: say each failure once, in the system's words
+extern bool ReleaseLinesAtOpen;  // option runs: negate DTR and RTS at the open
 
 // Opens and configures `Device`, or port `Port` when it is null; on failure
-// reports it and exits with 1.
+// reports it and exits with 1. With ReleaseLinesAtOpen it also negates both
+// lines, which refuses a device that has none.
 void PinOpen();
 void PinClose();
 
@@ -111,6 +118,12 @@ void FormatPauseDeviation(char* text, std::size_t size, double ratio);
 // How long before its deadline a pause stops sleeping and starts watching
 // the clock: follows the wake-up latency seen lately, within bounds.
 std::int64_t EarlyWakeNanoseconds();
+
+// From now on the pauses wake as early as the timer's lateness over the
+// last minutes asks (keying/wake_margin.h) rather than by
+// EarlyWakeNanoseconds; until monotonic `until` this sleeps in steps,
+// learning from each wake. For option runs: the dialogue's timing stays.
+void LearnWakeLateness(std::int64_t until);
 constexpr std::int64_t kMinEarlyWakeNanoseconds = 50'000;
 constexpr std::int64_t kMaxEarlyWakeNanoseconds = 500'000;
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "keying.h"
+#include "wake_margin.h"
 
 constexpr std::int64_t kNanosecondsPerMs = 1'000'000;
 
@@ -10,6 +11,11 @@ static std::int64_t chainDeadline = 0;
 static bool chainRunning = false;
 // Recent timer wake-up lateness: the peak, decaying by a sixteenth a pause.
 static std::int64_t wakeLatency = 0;
+// Whether the pauses wake by the lateness learned in `wakes` (option runs)
+// rather than by the decaying peak (the dialogue, whose timing stays).
+static bool learning = false;
+// The timer's lateness over the last minutes, learned from every wake.
+static WakeRecord wakes = EmptyWakeRecord();
 
 std::int64_t EarlyWakeNanoseconds() {
     // A quarter on top of the recent peak covers most wake-ups; the upper
@@ -25,12 +31,13 @@ static void NoteWakeLatency(std::int64_t late) {
 // for the rest, since a timer alone wakes a varying while too late. `now`
 // is a reading taken just before.
 static std::int64_t WaitUntil(std::int64_t deadline, std::int64_t now) {
-    const std::int64_t early = EarlyWakeNanoseconds();
+    const std::int64_t early = learning ? WakeMargin(wakes, now) : EarlyWakeNanoseconds();
     if (deadline - now > early) {
         const std::int64_t target = deadline - early;
         SleepUntilMonotonic(target);
         now = MonotonicNanoseconds();
         NoteWakeLatency(now - target);
+        if (learning) NoteWake(&wakes, now, now - target);
     }
     while (now < deadline) now = MonotonicNanoseconds();
     return now;
@@ -55,4 +62,17 @@ void PauseMs(std::int32_t ms) {
     if (ms <= 0) return;
     chainDeadline += ms * kNanosecondsPerMs;
     WaitUntil(chainDeadline, now);
+}
+
+void LearnWakeLateness(std::int64_t until) {
+    learning = true;
+    // Steps as far apart as a second's pauses, so that the record's count
+    // of wakes stands for the keying's.
+    constexpr std::int64_t kStep = 500'000'000;
+    for (std::int64_t now = MonotonicNanoseconds(); now < until; now = MonotonicNanoseconds()) {
+        const std::int64_t target = std::min(until, now + kStep);
+        SleepUntilMonotonic(target);
+        const std::int64_t woke = MonotonicNanoseconds();
+        NoteWake(&wakes, woke, woke - target);
+    }
 }

@@ -59,8 +59,9 @@ void ReleaseTimers() {}
 
 void RaisePriority() {
     // Wake ahead of ordinary processes where the system allows it (root or
-    // CAP_SYS_NICE). A pause spins for half a millisecond at most, so this
-    // cannot starve the machine; without the privilege nothing changes.
+    // CAP_SYS_NICE). A pause watches the clock for 3 ms at most, and option
+    // runs within 0.3 % of a core, so this cannot starve the machine;
+    // without the privilege nothing changes.
     sched_param priority{};
     priority.sched_priority = 10;
     granted.priority = sched_setscheduler(0, SCHED_FIFO, &priority) == 0;

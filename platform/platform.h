@@ -1,7 +1,10 @@
-// What the program needs from the operating system: one serial line whose
-// DTR and RTS outputs it drives, a monotonic clock to pause on and the UTC
-// clock it starts from. Implemented once per operating system; the build
-// picks the file, and tests link a simulated one in its place.
+// What the program needs from the operating system, besides the sound
+// output (audio.h): a serial line whose DTR and RTS outputs it keys, a
+// monotonic clock and timer to pause on, the UTC clock it starts from (and
+// follows), real-time priority, the clock's synchronisation and the local
+// zone, and the system's own words for a failure. Implemented once per
+// operating system (posix_line.cpp with linux_clock.cpp, windows.cpp); the
+// build picks the files, and tests and benchmarks link stand-ins instead.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +41,10 @@ bool WriteKeyingSettings(LineHandle line);
 
 // Raises or lowers one modem-control output.
 bool ChangeLine(LineHandle line, LineChange change);
+
+// Negates DTR and RTS together, reading and writing the modem-control
+// outputs as a whole; fails on a device that has none.
+bool ReleaseModemLines(LineHandle line);
 
 void CloseLine(LineHandle line);
 
@@ -97,6 +104,11 @@ bool LocalZoneKnown();
 
 // The system's own text for a line call's error code.
 const char* LineErrorText(std::uint32_t code);
+
+// The one thing to do about error `code` in opening device `name`, as a
+// clause to follow the system's text ("; add ... and log in again"); empty
+// when there is nothing to say.
+const char* LineErrorAdvice(std::uint32_t code, const char* name);
 
 // Whether `stream` writes to a terminal, where a line may be redrawn.
 bool IsTerminal(std::FILE* stream);

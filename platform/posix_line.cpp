@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -35,8 +38,9 @@ bool OpenLine(const char* name, LineHandle* line) {
     const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Failed();
     // TIOCEXCL keeps other programs out, but not root; the lock keeps a
-    // second copy of this program out whoever runs it.
-    if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // second copy of this program out whoever runs it. A device that is no
+    // terminal at all is left for the settings to refuse.
+    if ((ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         Failed();
         close(fd);
         return false;
@@ -86,8 +90,32 @@ bool ChangeLine(LineHandle line, LineChange change) {
     return ioctl(static_cast<int>(line), request, &bits) == 0 || Failed();
 }
 
+bool ReleaseModemLines(LineHandle line) {
+    // A device without modem-control lines (a pseudo-terminal, a pipe)
+    // refuses both requests with ENOTTY or EINVAL.
+    const int fd = static_cast<int>(line);
+    int bits = 0;
+    if (ioctl(fd, TIOCMGET, &bits) != 0) return Failed();
+    bits &= ~(TIOCM_DTR | TIOCM_RTS);
+    return ioctl(fd, TIOCMSET, &bits) == 0 || Failed();
+}
+
 void CloseLine(LineHandle line) { close(static_cast<int>(line)); }
 
 std::uint32_t LastLineError() { return static_cast<std::uint32_t>(lastLineError); }
 
 const char* LineErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+const char* LineErrorAdvice(std::uint32_t code, const char* name) {
+    static char advice[512];
+    if (code != EACCES) return "";
+    // The device's own group (dialout for serial ports on Debian), and the
+    // user who ran the program.
+    struct stat device {};
+    const group* owner = stat(name, &device) == 0 ? getgrgid(device.st_gid) : nullptr;
+    const char* groupName = owner != nullptr && device.st_gid != 0 ? owner->gr_name : "dialout";
+    const passwd* user = getpwuid(getuid());
+    std::snprintf(advice, sizeof advice, "; add yourself to its group (usermod -aG %s %s) and log in again", groupName,
+                  user != nullptr ? user->pw_name : "$USER");
+    return advice;
+}

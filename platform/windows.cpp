@@ -83,6 +83,11 @@ bool ChangeLine(LineHandle line, LineChange change) {
     return EscapeCommFunction(reinterpret_cast<HANDLE>(line), static_cast<DWORD>(change)) || Failed();
 }
 
+bool ReleaseModemLines(LineHandle line) {
+    const HANDLE h = reinterpret_cast<HANDLE>(line);
+    return (EscapeCommFunction(h, CLRDTR) && EscapeCommFunction(h, CLRRTS)) || Failed();
+}
+
 void CloseLine(LineHandle line) { CloseHandle(reinterpret_cast<HANDLE>(line)); }
 
 std::uint32_t LastLineError() { return lastLineError; }
@@ -148,7 +153,7 @@ void ReleaseTimers() {
 static bool priorityRaised = false;
 
 void RaisePriority() {
-    // Ahead of ordinary threads; a pause spins for half a millisecond at most.
+    // Ahead of ordinary threads; a pause watches the clock for 3 ms at most.
     priorityRaised = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
 }
 
@@ -175,5 +180,9 @@ const char* LineErrorText(std::uint32_t code) {
     for (DWORD i = n; i > 0 && (text[i - 1] == '\r' || text[i - 1] == '\n' || text[i - 1] == '.'); --i) text[i - 1] = '\0';
     return text;
 }
+
+// Access to a COM port is denied while another program holds it, which the
+// system's text says plainly enough.
+const char* LineErrorAdvice(std::uint32_t, const char*) { return ""; }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -59,10 +59,11 @@ ProgramRun RunProgram(const RunSettings& s) {
     for (std::size_t i = 0; i < run.changes.size() && clock >> utc; ++i)
         run.changesOnClock.push_back({utc, run.changes[i].change});
     std::ifstream timing(dir + "/dcf_record.timing");
-    long long prepared = 0, raised = 0;
-    if (timing >> prepared >> raised) {  // 0: never called
+    long long prepared = 0, raised = 0, released = 0;
+    if (timing >> prepared >> raised >> released) {  // 0: never called
         run.timersPrepared = prepared != 0 ? prepared + utcAtZero : 0;
         run.priorityRaised = raised != 0 ? raised + utcAtZero : 0;
+        run.linesReleased = released != 0 ? released + utcAtZero : 0;
     }
     return run;
 }

@@ -23,6 +23,7 @@ struct ProgramRun {
     std::string out, err;
     std::vector<Change> changes;
     std::int64_t timersPrepared = 0, priorityRaised = 0;  // UTC ns
+    std::int64_t linesReleased = 0;  // UTC ns of the open's release of DTR and RTS; 0: never
     // The same changes stamped by the simulated UTC clock, which may have
     // been stepped or run fast.
     std::vector<Change> changesOnClock;

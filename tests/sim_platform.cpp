@@ -1,6 +1,7 @@
 #include "sim_platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,9 @@ std::vector<std::int64_t> sleepTargets;
 int failingChange;
 std::uint32_t failingError;
 bool openFails, readFails, writeFails;
+std::uint32_t openError;
+bool modemLinesMissing;
+std::int64_t linesReleased;
 std::string openedName;
 std::int64_t timersPrepared;
 std::int64_t priorityRaised;
@@ -81,6 +85,9 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     failingChange = 0;
     failingError = 0;
     openFails = readFails = writeFails = false;
+    openError = 2;
+    modemLinesMissing = false;
+    linesReleased = 0;
     openedName.clear();
     timersPrepared = 0;
     priorityRaised = 0;
@@ -126,7 +133,8 @@ static void WriteRecord() {
     std::fclose(out);
     out = std::fopen((recordPath + ".timing").c_str(), "w");
     if (out == nullptr) std::abort();
-    std::fprintf(out, "%lld %lld\n", static_cast<long long>(timersPrepared), static_cast<long long>(priorityRaised));
+    std::fprintf(out, "%lld %lld %lld\n", static_cast<long long>(timersPrepared), static_cast<long long>(priorityRaised),
+                 static_cast<long long>(linesReleased));
     std::fclose(out);
     WriteAudioRecord();
 }
@@ -143,6 +151,8 @@ static void StopWhenTimeIsUp() {
 //   record              file that receives the recorded line changes
 //   line_latency_us, wake_latency_us   optional delays
 //   open_fails          1: the port cannot be opened
+//   open_error          the error of that open (default 2)
+//   modem_lines_missing 1: the line has no DTR and RTS (a pseudo-terminal)
 //   utc_step_after_ms, utc_step_ms   the UTC clock steps once, by this much
 //   utc_rate_ppm        the UTC clock runs this much fast (negative: slow)
 //   utc_slew_after_ms, utc_slew_ms, utc_slew_ppm   the UTC clock runs this
@@ -174,6 +184,7 @@ static void Start() {
     double ppm = 0;
     long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0, lateAtMs = 0, lateUs = 0;
     long long syncedAfterMs = 0, slewAfterMs = 0, slewMs = 0, jumpAfterMs = 0, jumpUs = 0, noTime = 0;
+    long long openErrorCode = 2, noModemLines = 0;
     double slewPpm = 0, rawPpm = 0;
     char name[64], value[512];
     std::string record = "dcf_record";
@@ -211,6 +222,8 @@ static void Start() {
         else if (key == "audio_jump_after_ms") jumpAfterMs = number;
         else if (key == "audio_jump_us") jumpUs = number;
         else if (key == "audio_keeps_no_time") noTime = number;
+        else if (key == "open_error") openErrorCode = number;
+        else if (key == "modem_lines_missing") noModemLines = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -221,6 +234,8 @@ static void Start() {
     lineLatency = lineLatencyUs * 1'000;
     wakeLatency = wakeLatencyUs * 1'000;
     openFails = fails != 0;
+    openError = static_cast<std::uint32_t>(openErrorCode);
+    modemLinesMissing = noModemLines != 0;
     utcStepAt = stepMs != 0 ? start + stepAfterMs * 1'000'000 : 0;
     utcStepBy = stepMs * 1'000'000;
     utcRatePpb = ratePpm * 1'000;
@@ -267,7 +282,7 @@ bool OpenLine(const char* name, LineHandle* line) {
     sim::Start();
     sim::openedName = name;
     if (sim::openFails) {
-        lastError = 2;
+        lastError = sim::openError;
         return false;
     }
     *line = kSimHandle;
@@ -289,6 +304,10 @@ bool WriteKeyingSettings(LineHandle line) {
 bool ChangeLine(LineHandle line, LineChange change) {
     sim::Start();
     if (line != kSimHandle) std::abort();
+    if (sim::modemLinesMissing) {
+        lastError = ENOTTY;
+        return false;
+    }
     // Recorded when issued; the call then takes lineLatency.
     const std::int64_t issued = sim::now;
     sim::now += sim::lineLatency;
@@ -298,6 +317,17 @@ bool ChangeLine(LineHandle line, LineChange change) {
     }
     sim::changes.push_back({issued, change, sim::UtcAt(issued)});
     sim::StopWhenTimeIsUp();
+    return true;
+}
+
+bool ReleaseModemLines(LineHandle line) {
+    sim::Start();
+    if (line != kSimHandle) std::abort();
+    if (sim::modemLinesMissing) {
+        lastError = ENOTTY;
+        return false;
+    }
+    sim::linesReleased = sim::now;
     return true;
 }
 
@@ -515,6 +545,11 @@ bool LocalZoneKnown() {
 }
 
 const char* LineErrorText(std::uint32_t code) { return std::strerror(static_cast<int>(code)); }
+
+// As on Linux, for a device of group dialout and a user named so.
+const char* LineErrorAdvice(std::uint32_t code, const char*) {
+    return code == EACCES ? "; add yourself to its group (usermod -aG dialout sim) and log in again" : "";
+}
 
 // A simulated run's output goes to files and pipes.
 bool IsTerminal(std::FILE*) { return false; }

@@ -26,6 +26,9 @@ extern std::vector<std::int64_t> sleepTargets;
 extern int failingChange;            // 1-based line change that fails; 0: none
 extern std::uint32_t failingError;
 extern bool openFails, readFails, writeFails;
+extern std::uint32_t openError;      // the error of a failing open
+extern bool modemLinesMissing;       // the line has no DTR and RTS, as a pseudo-terminal
+extern std::int64_t linesReleased;   // when ReleaseModemLines ran; 0: not yet
 extern std::string openedName;
 extern std::int64_t timersPrepared;  // when PrepareTimers ran; 0: not yet
 extern std::int64_t priorityRaised;  // when RaisePriority ran; 0: not yet

@@ -3,6 +3,7 @@
 // its status lines.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -16,6 +17,7 @@ struct EndsAtOnceCase {
     const char* arguments;
     int status;
     std::string out, err;
+    const char* simConf = "open_fails 1\n";  // the machine: by default, a port that cannot be opened
 };
 
 TEST(CommandLine, EndsAtOnce) {
@@ -24,15 +26,20 @@ TEST(CommandLine, EndsAtOnce) {
         {"--port 3 --bogus", 2, "", "dcf77tx: unknown option '--bogus'\nTry 'dcf77tx --help'.\n"},
         {"-f 0 -v", 2, "", "dcf77tx: the factor must be a finite number above 0, not '0'\nTry 'dcf77tx --help'.\n"},
         {"-d /dev/ttyUSB0 -p 1", 2, "", "dcf77tx: --port and --device exclude each other\nTry 'dcf77tx --help'.\n"},
-        // A device by path that cannot be opened is named as a port is,
-        // then with the system's own words.
-        {"--device /dev/ttyUSB7 --follow", 1, kNominal + kWait,
-         "CreateFile failed: /dev/ttyUSB7 (00000002)\ndcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
-        {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n" + kWait,
-         "CreateFile failed: SIM5 (00000002)\ndcf77tx: SIM5: " + std::string(std::strerror(2)) + "\n"},
+        // A port that cannot be used is refused before the wait, in the
+        // system's words alone, the device by path or formed from its number.
+        {"--device /dev/ttyUSB7 --follow", 1, kNominal, "dcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
+        {"-p 5 -f 98.7", 1, "99\t197\t790\t888\t987\n", "dcf77tx: SIM5: " + std::string(std::strerror(2)) + "\n"},
+        {"--device /dev/ttyS0 --wait-sync", 1, kNominal,
+         "dcf77tx: /dev/ttyS0: " + std::string(std::strerror(EACCES)) +
+             "; add yourself to its group (usermod -aG dialout sim) and log in again\n",
+         "open_fails 1\nopen_error 13\nsynced_after_ms 100000\n"},
+        // A device without modem-control lines, such as a pseudo-terminal.
+        {"--device /dev/pts/0 --follow --verbose --minutes 2", 1, kNominal,
+         "dcf77tx: /dev/pts/0: not a serial port with DTR and RTS: " + std::string(std::strerror(ENOTTY)) + "\n",
+         "modem_lines_missing 1\n"},
         // A carrier waits for no minute: the port is opened first.
-        {"--device /dev/ttyUSB7 --carrier", 1, "",
-         "CreateFile failed: /dev/ttyUSB7 (00000002)\ndcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
+        {"--device /dev/ttyUSB7 --carrier", 1, "", "dcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
         // More minutes than a WAV file's sizes can count, said with the limit.
         {"--wav big.wav --minutes 187", 2, "",
          "dcf77tx: a WAV file at 192000 Hz holds at most 186 minutes: --minutes 187 is too many\n"
@@ -40,7 +47,7 @@ TEST(CommandLine, EndsAtOnce) {
     };
     for (const EndsAtOnceCase& c : cases) {
         RunSettings settings{"", 1260534896000, 10};
-        settings.openFails = true;
+        settings.simConf = c.simConf;
         settings.arguments = c.arguments;
         const ProgramRun run = RunProgram(settings);
         EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -88,6 +95,12 @@ TEST(CommandLine, WithoutFollowingKeysWhatTheDialogueKeys) {
     EXPECT_EQ(options.status, 0) << options.err;
     EXPECT_EQ(options.err, "");
     EXPECT_EQ(options.out.substr(0, kNominal.size() + kWait.size() + 6), kNominal + kWait + "\nZERO\n");
+    // The option run lets go of the lines the open asserted before it waits,
+    // so that its first frame is whole; the dialogue leaves them as it
+    // always has.
+    EXPECT_GT(options.linesReleased, 0);
+    EXPECT_LE(options.linesReleased, options.timersPrepared);
+    EXPECT_EQ(dialogue.linesReleased, 0);
     // The dialogue reads the clock once more before its first pulse; every
     // change after the first pulse's onset falls on the same deadline.
     ASSERT_EQ(options.changes.size(), dialogue.changes.size());
@@ -299,4 +312,27 @@ TEST(CommandLine, ChosenTimesLimitsAndWindows) {
         }
     }
     UseZone("UTC0");
+}
+
+TEST(CommandLine, OnsetsOnTimeWhereTheTimerWakesLate) {
+    // A busy host whose timer wakes every sleep 0.8 ms late, more than the
+    // dialogue's pauses watch the clock for: option runs learn the lateness
+    // (from their start-up wait on) and wake that much earlier, so that the
+    // first onset, every later one and every pulse's end fall on the grid.
+    for (const char* arguments : {"--minutes 3", "--follow --minutes 3 --zone cet"}) {
+        RunSettings settings{"", 1260534896000, 4 + 3 * 60 + 5};
+        settings.arguments = arguments;
+        settings.simConf = "wake_latency_us 800\n";
+        const ProgramRun run = RunProgram(settings);
+        ASSERT_EQ(run.status, 0) << arguments << run.err;
+        ASSERT_EQ(Decode(run).size(), 3u) << arguments;
+        EXPECT_EQ(run.changes.front().utc, 1260534900 * kSecond) << arguments;
+        for (const Change& c : run.changes) {
+            if (c.change == 5) {
+                ASSERT_EQ(c.utc % kSecond, 0) << arguments;
+            } else if (c.change == 6) {
+                ASSERT_EQ(c.utc % (100 * kMs), 0) << arguments;
+            }
+        }
+    }
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "keying/keying.h"
+#include "keying/wake_margin.h"
 #include "sim_platform.h"
 
 constexpr std::int64_t kUs = 1'000;
@@ -101,4 +104,47 @@ TEST_F(Pause, FirstPauseWithoutAnchorCountsFromNow) {
     PauseMs(1234);
     EXPECT_GE(sim::now, begin + 1234 * kMs);
     EXPECT_LT(sim::now, begin + 1235 * kMs);
+}
+
+struct WakeMarginCase {
+    const char* what;
+    std::vector<std::int64_t> late;  // lateness of one wake each, in turn, ns
+    std::int64_t every;              // ns between the wakes
+    std::int64_t after;              // ns after the last wake that the margin is asked for
+    std::int64_t low, high;          // the margin expected, inclusive
+};
+
+TEST(WakeMargin, LearnsAHighPercentileWithinBoundAndBudget) {
+    const std::int64_t second = 1'000'000'000;
+    auto repeat = [](std::int64_t late, int count) { return std::vector<std::int64_t>(count, late); };
+    auto join = [](std::vector<std::int64_t> a, const std::vector<std::int64_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const WakeMarginCase cases[] = {
+        {"nothing noted yet", {}, second / 2, 0, kMinWakeMargin, kMinWakeMargin},
+        {"a quiet timer", repeat(20 * kUs, 600), second / 2, 0, kMinWakeMargin, kMinWakeMargin},
+        {"a host's tail: 0.5 % of the wakes 0.9 ms late", join(repeat(30 * kUs, 597), repeat(900 * kUs, 3)),
+         second / 2, 0, 1125 * kUs, 1160 * kUs},
+        {"under 0.1 % late is left to the spin's own tail", join(repeat(30 * kUs, 2398), repeat(900 * kUs, 2)),
+         second / 20, 0, 62 * kUs, 62 * kUs},
+        {"never beyond the bound", repeat(20 * kMs, 600), second / 2, 0, kMaxWakeMargin, kMaxWakeMargin},
+        {"the budget: 20 wakes a second watch 0.15 ms each at most",
+         join(repeat(30 * kUs, 2160), repeat(900 * kUs, 240)), second / 20, 0, 195 * kUs, 200 * kUs},
+        {"a tail five minutes old is forgotten", join(repeat(900 * kUs, 120), repeat(30 * kUs, 720)), second / 2, 0,
+         62 * kUs, 62 * kUs},
+        {"and so is everything after five quiet minutes", repeat(900 * kUs, 120), second / 2, 6 * 60 * second,
+         kMinWakeMargin, kMinWakeMargin},
+    };
+    for (const WakeMarginCase& c : cases) {
+        WakeRecord record = EmptyWakeRecord();
+        std::int64_t now = 1'000 * second + 7;  // off the minute
+        for (std::int64_t late : c.late) {
+            now += c.every;
+            NoteWake(&record, now, late);
+        }
+        const std::int64_t margin = WakeMargin(record, now + c.after);
+        EXPECT_GE(margin, c.low) << c.what;
+        EXPECT_LE(margin, c.high) << c.what;
+    }
 }

@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -119,5 +122,64 @@ TEST(PosixLineDeathTest, DeviceByPath) {
     EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
                 StderrIs("CreateFile failed: /dev/no-such-serial-device (00000002)\n"));
     Device = nullptr;
+    close(pty.master);
+}
+
+TEST(PosixLine, ReleasesNoModemLinesOnAPseudoTerminal) {
+    const PseudoTerminal pty = OpenPseudoTerminal();
+    ASSERT_GE(pty.master, 0);
+    LineHandle line = -1;
+    ASSERT_TRUE(OpenLine(pty.slave.c_str(), &line));
+    EXPECT_FALSE(ReleaseModemLines(line));
+    EXPECT_EQ(LastLineError(), static_cast<std::uint32_t>(ENOTTY));
+    CloseLine(line);
+    close(pty.master);
+}
+
+// An option run refuses the device at the open, in the system's words
+// alone: a pseudo-terminal has no DTR and RTS, and a port its user may not
+// open names the one thing to do.
+TEST(PosixLineDeathTest, OptionRunsRefuseAtTheOpen) {
+    const PseudoTerminal pty = OpenPseudoTerminal();
+    ASSERT_GE(pty.master, 0);
+    ExplainLineErrors = ReleaseLinesAtOpen = true;
+    Device = pty.slave.c_str();
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
+                StderrIs("dcf77tx: " + pty.slave + ": not a serial port with DTR and RTS: " + std::strerror(ENOTTY) +
+                         "\n"));
+    // Nor is a device that is no terminal at all.
+    Device = "/dev/null";
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
+                StderrIs(std::string("dcf77tx: /dev/null: not a serial port with DTR and RTS: ") + std::strerror(ENOTTY) +
+                         "\n"));
+
+    // A device of group dialout that only its owner, root, may open, opened
+    // by an ordinary user.
+    char path[] = "/tmp/dcf77tx_ttyXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const group* dialout = getgrnam("dialout");
+    const bool asRoot = geteuid() == 0 && dialout != nullptr && chown(path, 0, dialout->gr_gid) == 0;
+    chmod(path, 0600);
+    Device = path;
+    if (asRoot) {
+        const passwd* nobody = getpwnam("nobody");
+        ASSERT_NE(nobody, nullptr);
+        EXPECT_EXIT(
+            {
+                if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) std::exit(3);
+                PinOpen();
+            },
+            ::testing::ExitedWithCode(1),
+            StderrIs(std::string("dcf77tx: ") + path + ": " + std::strerror(EACCES) +
+                     "; add yourself to its group (usermod -aG dialout nobody) and log in again\n"));
+    }
+    const std::string advice = LineErrorAdvice(EACCES, path);
+    EXPECT_NE(advice.find("usermod -aG "), std::string::npos) << advice;
+    EXPECT_STREQ(LineErrorAdvice(ENOENT, path), "");
+    unlink(path);
+    Device = nullptr;
+    ExplainLineErrors = ReleaseLinesAtOpen = false;
     close(pty.master);
 }

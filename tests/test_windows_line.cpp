@@ -111,6 +111,29 @@ TEST(WindowsLineDeathTest, FailuresCarryGetLastError) {
                 FailureLineIs("EscapeCommFunction", "00000016"));
 }
 
+TEST(WindowsLineDeathTest, OptionRunsReleaseTheLinesAtTheOpen) {
+    win32::Reset();
+    Port = 3;
+    ExplainLineErrors = ReleaseLinesAtOpen = true;
+    PinOpen();
+    // SetCommState raises both lines; CLRDTR 6 and CLRRTS 4 let go of them.
+    const std::vector<std::string> opened = {
+        "CreateFileA \\\\.\\COM3 access c0000000 share 0 security null disposition 3 flags 0 template null",
+        "GetCommState", "SetCommState", "EscapeCommFunction 6", "EscapeCommFunction 4"};
+    EXPECT_EQ(win32::calls, opened);
+    // A failure says what failed in the system's words, without the
+    // function's name or a code.
+    win32::failing = "EscapeCommFunction";
+    win32::failingError = 2;
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
+                StderrIs("dcf77tx: \\\\.\\COM3: not a serial port with DTR and RTS: The system cannot find the file "
+                         "specified\n"));
+    win32::failing = "CreateFileA";
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
+                StderrIs("dcf77tx: \\\\.\\COM3: The system cannot find the file specified\n"));
+    ExplainLineErrors = ReleaseLinesAtOpen = false;
+}
+
 TEST(WindowsClock, CountersAndSystemTimeConvert) {
     win32::Reset();
     win32::frequency = 10'000'000;

@@ -41,20 +41,3 @@ CarriedZone ZoneCarried(Station station, Zone zone, std::int64_t carried) {
     if (zone == ZONE_CET) return {state.offset, state.summer ? "CEST" : "CET", state.summer};
     return {state.offset, nullptr, state.summer};
 }
-
-std::int32_t UkOffsetAt(std::int64_t utc) {
-    const std::int64_t year = BreakDownSeconds(utc).tm_year + 1900LL;
-    return utc >= EuSummerTimeStart(year) && utc < EuSummerTimeEnd(year) ? 3600 : 0;
-}
-
-bool UsDaylightTimeAtStartOf(std::int64_t day) {
-    const std::int64_t year = BreakDownSeconds(day * kSecondsPerDay).tm_year + 1900LL;
-    // The second Sunday of March lies on 8 .. 14 March, the first of
-    // November on 1 .. 7 November (1970-01-01 was a Thursday).
-    const std::int64_t march8 = DaysFromCivil(year, 3, 8);
-    const std::int64_t november1 = DaysFromCivil(year, 11, 1);
-    const std::int64_t start = march8 + FloorMod(3 - march8, 7);
-    const std::int64_t end = november1 + FloorMod(3 - november1, 7);
-    // 02:00 local is after 00:00 UTC on both days in every mainland zone.
-    return day > start && day <= end;
-}

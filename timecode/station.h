@@ -51,12 +51,3 @@ void JJY(std::uint8_t* frame, std::int64_t carried, std::int32_t shown = 0);
 // Seconds 0-35 as WWVB and JJY share them: the markers of the whole frame,
 // minute, hour and day of the year of `t`; every other second 0.
 void PutMinuteHourDay(std::uint8_t* frame, const std::tm& t);
-
-// UK civil time: BST (UTC+1) from 01:00 UTC on the last Sunday of March to
-// 01:00 UTC on the last Sunday of October, GMT otherwise.
-std::int32_t UkOffsetAt(std::int64_t utc);
-
-// Whether US daylight saving time (02:00 local on the second Sunday of
-// March to 02:00 local on the first Sunday of November, as in every
-// mainland zone) is in force at 00:00 UTC of the day `day` days after 1970.
-bool UsDaylightTimeAtStartOf(std::int64_t day);

@@ -14,6 +14,23 @@ std::int64_t EuSummerTimeStart(std::int64_t year) { return LastSundayOf31DayMont
 
 std::int64_t EuSummerTimeEnd(std::int64_t year) { return LastSundayOf31DayMonth(year, 10) * kSecondsPerDay + 3600; }
 
+std::int32_t UkOffsetAt(std::int64_t utc) {
+    const std::int64_t year = BreakDownSeconds(utc).tm_year + 1900LL;
+    return utc >= EuSummerTimeStart(year) && utc < EuSummerTimeEnd(year) ? 3600 : 0;
+}
+
+bool UsDaylightTimeAtStartOf(std::int64_t day) {
+    const std::int64_t year = BreakDownSeconds(day * kSecondsPerDay).tm_year + 1900LL;
+    // The second Sunday of March lies on 8 .. 14 March, the first of
+    // November on 1 .. 7 November (1970-01-01 was a Thursday).
+    const std::int64_t march8 = DaysFromCivil(year, 3, 8);
+    const std::int64_t november1 = DaysFromCivil(year, 11, 1);
+    const std::int64_t start = march8 + FloorMod(3 - march8, 7);
+    const std::int64_t end = november1 + FloorMod(3 - november1, 7);
+    // 02:00 local is after 00:00 UTC on both days in every mainland zone.
+    return day > start && day <= end;
+}
+
 // The C library's local time: TZ or /etc/localtime on POSIX systems, TZ or
 // the system's zone on Windows. The offset to the second, from the wall
 // time it gives (a zone counting leap seconds, such as right/Europe/Berlin,

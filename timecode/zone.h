@@ -1,6 +1,7 @@
-// The time zone a frame is sent in: the UTC offset in force at an instant,
-// and the minute record of a UTC instant in that zone, with the zone bits
-// and the announcement of a change.
+// The time zone a frame is sent in: the summer-time rules built in (the
+// EU's, the UK's and the US's), the UTC offset in force at an instant, and
+// the minute record of a UTC instant in that zone, with the zone bits and
+// the announcement of a change.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,15 @@ struct ZoneState {
 // start and end of summer time, in seconds since 1970.
 std::int64_t EuSummerTimeStart(std::int64_t year);
 std::int64_t EuSummerTimeEnd(std::int64_t year);
+
+// UK civil time: BST (UTC+1) from 01:00 UTC on the last Sunday of March to
+// 01:00 UTC on the last Sunday of October, GMT otherwise.
+std::int32_t UkOffsetAt(std::int64_t utc);
+
+// Whether US daylight saving time (02:00 local on the second Sunday of
+// March to 02:00 local on the first Sunday of November, as in every
+// mainland zone) is in force at 00:00 UTC of the day `day` days after 1970.
+bool UsDaylightTimeAtStartOf(std::int64_t day);
 
 // What `zone` says at `utc` seconds since 1970.
 ZoneState ZoneAt(Zone zone, std::int64_t utc);

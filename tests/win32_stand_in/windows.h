@@ -22,6 +22,8 @@ typedef std::uint16_t WORD;
 #define NOPARITY 0
 #define ONESTOPBIT 0
 #define DTR_CONTROL_ENABLE 1
+#define CLRDTR 6
+#define CLRRTS 4
 #define RTS_CONTROL_ENABLE 1
 #define TIMER_ALL_ACCESS 0x1F0003
 #define INFINITE 0xFFFFFFFFu
