@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/start_up.h"
 #include "app/transmit.h"
 #include "audio/render.h"
 #include "audio/synthesis.h"
