@@ -3,12 +3,15 @@
 // writes, how it reads the endpoint's clock and what it makes of faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/audio_transmit.h"
+#include "audio_demodulator.h"
 #include "platform/audio.h"
 #include "wasapi_stand_in.h"
 
@@ -275,6 +278,116 @@ TEST(WasapiAudio, ReadsTheEndpointsOwnClockAndItsFaults) {
             EXPECT_NE(said.find("(0x88890004)"), std::string::npos) << said;
         }
         DrainAudio();
+    }
+}
+
+// When frame `k` is heard on the virtual monotonic clock: the stand-in's
+// own mapping, inverted.
+std::int64_t HeardWhen(double k) {
+    std::int64_t early = wasapi::startedAt, late = wasapi::now;
+    while (late - early > 1) {
+        const std::int64_t middle = early + (late - early) / 2;
+        (wasapi::HeardAt(middle) < k ? early : late) = middle;
+    }
+    return late;
+}
+
+struct LoopCase {
+    const char* what;
+    wasapi::Endpoint device;
+    int status;
+    const char* said;  // standard error, or its start where Windows' message follows
+};
+
+// The shared sound loop through this file, two frames from 05:00:40.3 UTC
+// on the virtual clock, the UTC clock a fixed offset from it: what the
+// endpoint heard, demodulated and decoded on its own notion of when each
+// frame is heard, keys every second within 1 ms of the UTC second from the
+// first whole frame, with the carrier within 1 Hz from 30 s after the
+// start; a device pulled out ends the run with status 1, named.
+TEST(WasapiAudio, TheSoundLoopKeysUtcSecondsOnTheEndpointsClock) {
+    constexpr std::int64_t kSecond = 1'000'000'000, kMs = 1'000'000;
+    const std::int64_t startUtc = 1796706040 * kSecond + 300 * kMs;
+    const LoopCase cases[] = {
+        {"200 ppm fast, heard 30 ms after Start",
+         Fault([](wasapi::Endpoint* e) { e->ppm = 200, e->latency = 30'000'000; }), 0, ""},
+        {"pulled out after 25 s", Fault([](wasapi::Endpoint* e) { e->goneAt = 25'000'000'000; }), 1,
+         "dcf77tx: the sound device usb went away: usb (Speakers (USB Audio)): "},
+    };
+    for (const LoopCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        wasapi::Reset();
+        wasapi::endpoints = {c.device};
+        wasapi::utcMinusMonotonic = startUtc - wasapi::now;
+        TransmitSettings settings{true, false, ZONE_UTC, STATION_DCF77};
+        settings.minutes = 2;
+        testing::internal::CaptureStderr();
+        const int status = TransmitAudio("usb", 0, settings, -1);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, c.status);
+        if (c.status != 0) {
+            EXPECT_EQ(said.substr(0, std::strlen(c.said)), c.said) << said;
+            EXPECT_NE(said.find("(0x88890004)\n"), std::string::npos) << said;
+            EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+            std::printf("%s", said.c_str());
+            continue;
+        }
+        EXPECT_EQ(said, c.said);
+        ASSERT_EQ(wasapi::initialized, "exclusive events 16/1 192000 flags 40000");
+        bool othersSilent = false;
+        const std::vector<std::int16_t> heard = Heard(&othersSilent);
+        const double period = 1e9 / 192000;  // ns a frame at the nominal rate
+        auto utcOfFrame = [&](double k) { return HeardWhen(k) + wasapi::utcMinusMonotonic; };
+        auto frameAtUtc = [&](std::int64_t utc) {
+            return static_cast<std::size_t>(wasapi::HeardAt(utc - wasapi::utcMinusMonotonic));
+        };
+
+        // Edges on the UTC clock as the endpoint made them heard.
+        const Demodulation d = Demodulate(heard.data(), heard.size(), 192000, 77500, 0);
+        std::vector<Edge> edges;
+        for (const Edge& e : d.edges) edges.push_back({utcOfFrame(static_cast<double>(e.time) / period), e.asserted});
+        std::vector<DecodedMinute> whole;
+        for (const DecodedMinute& m : DecodeMinutes(PulsesFromEdges(edges), true))
+            if (m.valid) whole.push_back(m);
+        ASSERT_EQ(whole.size(), 2u);
+        // Keyed from 05:01 and 05:02 UTC: each carries the next minute.
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(whole[i].year * 10000 + whole[i].month * 100 + whole[i].day, 261208);
+            EXPECT_EQ(whole[i].hour * 100 + whole[i].minute, 502 + i);
+        }
+        const std::int64_t firstWhole = (startUtc / (60 * kSecond) + 1) * 60 * kSecond;
+        EXPECT_LT(std::llabs(whole[0].start - firstWhole), kMs);
+        // Each second's first edge from the first whole frame on.
+        std::vector<double> offsets;
+        std::int64_t second = -1;
+        for (const Edge& e : edges) {
+            const std::int64_t nearest = (e.time + kSecond / 2) / kSecond;
+            if (e.time < firstWhole - kSecond / 2 || nearest == second) continue;
+            second = nearest;
+            offsets.push_back(static_cast<double>(e.time - nearest * kSecond) / 1e6);
+            EXPECT_LT(std::fabs(offsets.back()), 1.0) << "the second from " << nearest << " s UTC";
+        }
+        // 59 edges a frame, and the fall to silence as the run ends.
+        EXPECT_EQ(offsets.size(), 2u * 59 + 1);
+        EXPECT_TRUE(edges.back().asserted);
+        EXPECT_EQ((edges.back().time + kSecond / 2) / kSecond, firstWhole / kSecond + 120);
+        double mean = 0, worst = 0;
+        for (double o : offsets) mean += o / static_cast<double>(offsets.size()), worst = std::max(worst, std::fabs(o));
+        // The carrier from 30 s after the start to the last frame's second
+        // 59, its frequency scaled from the nominal rate to the rate at
+        // which the endpoint's frames are heard on the UTC clock.
+        const std::size_t from = frameAtUtc(startUtc + 30 * kSecond);
+        const std::size_t to = frameAtUtc(firstWhole + 119 * kSecond);
+        ASSERT_LT(to, heard.size());
+        const Demodulation tail = Demodulate(heard.data() + from, to - from, 192000, 77500, 0);
+        const double heardRate = static_cast<double>(to - from) * 1e9 /
+                                 static_cast<double>(utcOfFrame(static_cast<double>(to)) -
+                                                     utcOfFrame(static_cast<double>(from)));
+        const double carrierHz = tail.carrierHz * heardRate / 192000;
+        EXPECT_NEAR(carrierHz, 77500, 1.0);
+        std::printf("%zu edges from the first whole frame: mean %+.3f ms, the worst %.3f ms off the UTC second; "
+                    "carrier %.3f Hz\n",
+                    offsets.size(), mean, worst, carrierHz);
     }
 }
 

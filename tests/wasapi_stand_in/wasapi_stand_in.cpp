@@ -15,6 +15,7 @@ namespace wasapi {
 std::vector<Endpoint> endpoints;
 std::size_t defaultEndpoint;
 std::int64_t now;
+std::int64_t utcMinusMonotonic;
 std::string initialized;
 unsigned rawOptions, channels, bytesPerSample;
 bool isFloat;
@@ -311,8 +312,8 @@ void* __imp_SetThreadExecutionState = reinterpret_cast<void*>(&RecordExecutionSt
 
 double wasapi::HeardAt(std::int64_t t) {
     const Endpoint& e = *stream.endpoint;
-    if (startedAt < 0 || t < startedAt) return 0;
-    std::int64_t running = t - startedAt;
+    if (startedAt < 0 || t < startedAt + e.latency) return 0;
+    std::int64_t running = t - startedAt - e.latency;
     if (e.stallFor != 0 && running > e.stallAt) running = std::max(e.stallAt, running - e.stallFor);
     const double frames = static_cast<double>(running) * stream.rate * (1 + e.ppm * 1e-6) / 1e9;
     return frames + (e.jumpAt != 0 && t - startedAt >= e.jumpAt ? static_cast<double>(e.jumpFrames) : 0.0);
@@ -322,6 +323,7 @@ void wasapi::Reset() {
     endpoints.clear();
     defaultEndpoint = 0;
     now = 1'000'000'000'000;
+    utcMinusMonotonic = 0;
     initialized.clear();
     rawOptions = channels = bytesPerSample = 0;
     isFloat = false;
@@ -338,4 +340,53 @@ std::int64_t MonotonicNanoseconds() {
 
 void SleepUntilMonotonic(std::int64_t deadline) {
     wasapi::now = std::max(wasapi::now, deadline);
+}
+
+// The same clock uncorrected, and the UTC clock a fixed offset from it.
+std::int64_t RawMonotonicNanoseconds() {
+    return wasapi::now;
+}
+
+UtcReading ReadUtcClock() {
+    const std::int64_t utc = MonotonicNanoseconds() + wasapi::utcMinusMonotonic;
+    return {utc / 1'000'000'000, static_cast<std::int32_t>(utc % 1'000'000'000)};
+}
+
+// No timer resolution was asked for, so none is given back.
+void ReleaseTimers() {}
+
+// No serial line: the keying code comes in with the program's modules, and
+// opening a port here fails as for a port with no device behind it.
+void FormatLineName(char* name, std::size_t size, std::int32_t port) {
+    std::snprintf(name, size, "COM%d", static_cast<int>(port));
+}
+
+void FormatDevicePath(char* name, std::size_t size, const char* device) {
+    std::snprintf(name, size, "%s", device);
+}
+
+bool OpenLine(const char*, LineHandle*) {
+    return false;
+}
+
+bool ReadLineSettings(LineHandle) {
+    return false;
+}
+
+bool WriteKeyingSettings(LineHandle) {
+    return false;
+}
+
+bool ChangeLine(LineHandle, LineChange) {
+    return false;
+}
+
+void CloseLine(LineHandle) {}
+
+std::uint32_t LastLineError() {
+    return ERROR_FILE_NOT_FOUND;
+}
+
+const char* LineErrorText(std::uint32_t) {
+    return "no serial line in the sound tests";
 }

@@ -30,11 +30,13 @@ struct Endpoint {
     std::int64_t jumpAt = 0, jumpFrames = 0;    // the position jumps ahead (ns after Start)
     int oddReading = 0;                         // this reading's position alone is 30 ms ahead
     std::int64_t goneAt = 0;                    // invalidated from here (ns after Start); 0: never
+    std::int64_t latency = 0;                   // the first frame is heard this long after Start (ns)
 };
 
 extern std::vector<Endpoint> endpoints;
 extern std::size_t defaultEndpoint;
 extern std::int64_t now;  // the virtual monotonic clock, ns
+extern std::int64_t utcMinusMonotonic;  // the virtual UTC clock's offset from it, ns
 
 // What the stream that was set up saw.
 extern std::string initialized;             // "exclusive events 16/1 48000 flags 40000", ...
