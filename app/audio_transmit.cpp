@@ -1,19 +1,14 @@
 #include "audio_transmit.h"
 
-#include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
+#include "app/start_up.h"
 #include "audio/device_clock.h"
 #include "audio/playback_check.h"
-#include "audio/render.h"
 #include "audio/synthesis.h"
 #include "audio/utc_scale.h"
-#include "app/start_up.h"
-#include "audio/wav.h"
 #include "keying/keying.h"
 #include "platform/audio.h"
 #include "platform/platform.h"

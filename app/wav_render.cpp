@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/start_up.h"
-#include "app/transmit.h"
 #include "audio/render.h"
 #include "audio/synthesis.h"
 #include "audio/wav.h"

@@ -61,7 +61,7 @@ ok=1
 [[ $status == 0 ]] || { echo "FAIL: dcf77tx did not end by itself after one frame"; ok=0; }
 [[ $(head -1 out.txt) == "null at $rate Hz: $tone Hz"* ]] || { echo "FAIL: not opened at $rate Hz"; ok=0; }
 # The shared mode's mix format (float), not the exclusive one asked first.
-format=$(sed -n 's/^\tSample Specification: //p' inputs.txt | head -1)
+format=$(sed -n 's/^\tSample S[p]ecification: //p' inputs.txt | head -1)
 echo "Wine's stream into PulseAudio: $format"
 [[ $format == "float32le 2ch ${rate}Hz" ]] || { echo "FAIL: the stream is not shared mode's float at $rate Hz"; ok=0; }
 
