@@ -381,6 +381,10 @@ bool ChangeLine(LineHandle, LineChange) {
     return false;
 }
 
+bool ReleaseModemLines(LineHandle) {
+    return false;
+}
+
 void CloseLine(LineHandle) {}
 
 std::uint32_t LastLineError() {
@@ -389,4 +393,8 @@ std::uint32_t LastLineError() {
 
 const char* LineErrorText(std::uint32_t) {
     return "no serial line in the sound tests";
+}
+
+const char* LineErrorAdvice(std::uint32_t, const char*) {
+    return "";
 }
