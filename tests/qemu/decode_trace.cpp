@@ -197,10 +197,11 @@ static int CheckService(const std::string& path, std::int64_t killed) {
     std::int64_t firstAfter = 0;
     for (const DecodedMinute& m : minutes) {
         PrintMinute(m, pulses);
-        // The frame under way when the process was killed ends there: the
-        // restart lets go of the lines at once, so it stands alone.
-        if (m.start <= killed * kSecond && killed * kSecond < m.start + 60 * kSecond && !m.valid) {
-            std::printf("  cut by the kill\n");
+        // The frame under way when the process was killed ends there, and
+        // the restart's open raises the lines for a moment before it lets
+        // go of them: both stand alone before the next whole frame.
+        if (!m.valid && m.start + 60 * kSecond > killed * kSecond && m.start < (killed + 30) * kSecond) {
+            std::printf("  cut by the kill, or the restart's open\n");
             continue;
         }
         if (!m.valid) return Fail("frame not decodable: " + m.error);
