@@ -106,16 +106,17 @@ printf '2\\n100\\n' | dcf77tx >/tmp/second 2>&1
 echo \"second status \$?\"
 cat /tmp/second"
 
-# The installed program as the service starts it, across the spring change
-# of 2010 (01:00 UTC): the first whole frame carries 03:00 CEST.
-service="timeout 187 /usr/bin/dcf77tx --device /dev/ttyS1 --zone cet --factor 100 --follow --verbose >/tmp/out 2>&1
+# The installed program as the service starts it, eight seconds before the
+# frame that carries the spring change of 2010 (01:00 UTC, 03:00 CEST): it
+# lets go of the lines at the open, so that first minute is a whole frame.
+service="timeout 190 /usr/bin/dcf77tx --device /dev/ttyS1 --zone cet --factor 100 --follow --verbose >/tmp/out 2>&1
 echo \"dcf77tx status \$?\"; cat /tmp/out"
 
 boot "$work/new-year" "2009-12-31 23:57:55" "$keying" &
 boot "$work/leap-day" "2024-02-28 23:57:55" "$keying" &
 boot "$work/exclusive" "2024-06-01 12:00:00" "$exclusive" &
 wait
-boot "$work/installed" "2010-03-28 00:57:55" "$service" installed &
+boot "$work/installed" "2010-03-28 00:58:52" "$service" installed &
 wait
 
 status=0
