@@ -72,7 +72,7 @@ static int ReadCommandLine(int argc, char** argv, Options* options) {
     std::string problem;
     switch (ParseCommandLine(argc, argv, options, &problem)) {
     case SHOW_HELP:
-        std::fputs(kUsage, stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return 0;
     case SHOW_VERSION:
         std::puts("dcf77tx " DCF77TX_VERSION);

@@ -9,48 +9,47 @@
 #include "app/schedule.h"
 #include "keying/keying.h"
 #include "platform/audio.h"
+#include "platform/system_texts.h"
 
-const char* const kUsage =
-    "Usage: dcf77tx [OPTION]...\n"
-    "Sends the computer's time as a DCF77 (MSF, WWVB, JJY) time code on the DTR\n"
-    "and RTS lines of a serial port, or as a carrier from a sound card.\n"
-    "Without options it asks for the port and the factor.\n"
-    "\n"
-    "  -p, --port N        serial port number, COM1 = 1 (Linux: /dev/ttyS<N-1>);\n"
-    "                      default 2\n"
-    "  -d, --device PATH   the serial device by path: /dev/ttyUSB0,\n"
-    "                      /dev/serial/by-id/..., on Windows COM12 or \\\\.\\COM12\n"
-    "  -f, --factor X      timing factor, default 100\n"
-    "      --follow        keep the transmission on the UTC clock: every frame starts\n"
-    "                      on a UTC minute and carries the time read from the clock\n"
-    "  -z, --zone ZONE     the time sent: utc (default; zone bits 0), cet (Central\n"
-    "                      European Time with summer time, as the DCF77 transmitter\n"
-    "                      sends it) or local (this computer's time zone); DCF77 only\n"
-    "  -s, --station NAME  the time code: dcf77 (default), msf, wwvb, jjy (40 kHz)\n"
-    "                      or jjy60 (60 kHz)\n"
-    "  -t, --time 'YYYY-MM-DD HH:MM'  the first whole frame carries this minute as\n"
-    "                      the clock shows it; the seconds stay on UTC\n"
-    "  -o, --offset [+|-]H[:MM]  shift the time shown, up to 24 h\n"
-    "  -m, --minutes N     stop after N whole frames\n"
-    "  -w, --window HH:MM-HH:MM[,...]  send only within these daily windows of\n"
-    "                      local time, e.g. 01:55-02:15,02:55-03:15\n"
-    "  -n, --dry-run       print the status lines of the frames (--minutes,\n"
-    "                      default 1) at once; open nothing\n"
-    "      --wait-sync     start once the system clock is synchronised\n"
-    "      --carrier       a steady full carrier, no time code\n"
-    "  -v, --verbose       one status line per frame; twice: also the frame's symbols\n"
-    "  -a, --audio DEVICE  send on a sound device (ALSA name: default, hw:1,0,\n"
-    "                      ...) instead of a serial port; --audio list shows them\n"
-    "      --rate HZ       the sound's sample rate (default: the device's highest of\n"
-    "                      192000, 96000, 48000, 44100; 192000 for --wav)\n"
-    "      --wav FILE      render second 59, then --minutes whole frames (default 10)\n"
-    "                      into a WAV file, at once; it says when to play it\n"
-    "  -h, --help          show this help and exit\n"
-    "  -V, --version       show the name and version and exit\n"
-    "\n"
-    "Exit status: 0 after --help, --version, --dry-run, --minutes or --wav, 1 when\n"
-    "the serial port or the sound device fails, 2 for a bad command line.\n"
-    "Otherwise it runs until it is stopped.\n";
+// The help, in the words of the system it runs on.
+std::string UsageText() {
+    return std::string("Usage: dcf77tx [OPTION]...\n"
+                       "Sends the computer's time as a DCF77 (MSF, WWVB, JJY) time code on the DTR\n"
+                       "and RTS lines of a serial port, or as a carrier from a sound card.\n"
+                       "Without options it asks for the port and the factor.\n"
+                       "\n") +
+           kSerialOptionsHelp +
+           "  -f, --factor X      timing factor, default 100\n"
+           "      --follow        keep the transmission on the UTC clock: every frame starts\n"
+           "                      on a UTC minute and carries the time read from the clock\n"
+           "  -z, --zone ZONE     the time sent: utc (default; zone bits 0), cet (Central\n"
+           "                      European Time with summer time, as the DCF77 transmitter\n"
+           "                      sends it) or local (this computer's time zone); DCF77 only\n"
+           "  -s, --station NAME  the time code: dcf77 (default), msf, wwvb, jjy (40 kHz)\n"
+           "                      or jjy60 (60 kHz)\n"
+           "  -t, --time \"YYYY-MM-DD HH:MM\"  the first whole frame carries this minute as\n"
+           "                      the clock shows it; the seconds stay on UTC\n"
+           "  -o, --offset [+|-]H[:MM]  shift the time shown, up to 24 h\n"
+           "  -m, --minutes N     stop after N whole frames\n"
+           "  -w, --window HH:MM-HH:MM[,...]  send only within these daily windows of\n"
+           "                      local time, e.g. 01:55-02:15,02:55-03:15\n"
+           "  -n, --dry-run       print the status lines of the frames (--minutes,\n"
+           "                      default 1) at once; open nothing\n" +
+           kWaitSyncHelp +
+           "      --carrier       a steady full carrier, no time code\n"
+           "  -v, --verbose       one status line per frame; twice: also the frame's symbols\n" +
+           kAudioOptionHelp +
+           "      --rate HZ       the sound's sample rate (default: the device's highest of\n"
+           "                      192000, 96000, 48000, 44100; 192000 for --wav)\n"
+           "      --wav FILE      render second 59, then --minutes whole frames (default 10)\n"
+           "                      into a WAV file, at once; it says when to play it\n"
+           "  -h, --help          show this help and exit\n"
+           "  -V, --version       show the name and version and exit\n"
+           "\n"
+           "Exit status: 0 after --help, --version, --dry-run, --minutes or --wav, 1 when\n"
+           "the serial port or the sound device fails, 2 for a bad command line.\n"
+           "Otherwise it runs until it is stopped.\n";
+}
 
 // Longest device path accepted: the platform names the device in a buffer
 // of this size, and a shortened path would name another device.
@@ -256,7 +255,7 @@ static bool Apply(const OptionDefinition& o, const char* value, Options* options
     case TIME:
         options->timeGiven = true;
         if (ReadClockMinute(value, &options->time)) return true;
-        *problem = std::string("the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '") + value + "'";
+        *problem = std::string("the time must be a date and time \"YYYY-MM-DD HH:MM\" from 1970 on, not '") + value + "'";
         return false;
     case OFFSET:
         if (ReadOffset(value, &options->offset)) return true;
@@ -307,6 +306,22 @@ static std::string FactorProblem(const Options& options) {
     return text;
 }
 
+// cmd.exe passes single quotes on as part of a value and splits it at its
+// spaces ('2026-03-29 00:55' arrives as '2026-03-29 and 00:55'), so a
+// value that begins or ends with one is refused, shown double-quoted;
+// `next` is the argument after the value, or null.
+static bool SingleQuoted(const std::string& option, const char* value, const char* next, std::string* problem) {
+    const std::string given = value;
+    if (given.empty() || (given.front() != '\'' && given.back() != '\'')) return false;
+    std::string plain = given.substr(given.front() == '\'' ? 1 : 0);
+    if (!plain.empty() && plain.back() == '\'') plain.pop_back();
+    else if (given.front() == '\'' && next != nullptr && *next != '\0' && next[std::strlen(next) - 1] == '\'')
+        plain += " " + std::string(next, std::strlen(next) - 1);
+    *problem = option + " " + given + ": a value in single quotes (cmd.exe keeps them); use double quotes: " +
+               option + " \"" + plain + "\"";
+    return true;
+}
+
 static CommandLine Refuse(std::string* problem, const std::string& text) {
     *problem = text;
     return BAD;
@@ -342,6 +357,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
             }
             if (o->name == HELP) return SHOW_HELP;
             if (o->name == VERSION) return SHOW_VERSION;
+            if (value != nullptr && SingleQuoted(full, value, i + 1 < argc ? argv[i + 1] : nullptr, problem))
+                return BAD;
             if (!Apply(*o, value, options, problem, &given)) return BAD;
             continue;
         }
@@ -357,6 +374,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
             }
             if (o->name == HELP) return SHOW_HELP;
             if (o->name == VERSION) return SHOW_VERSION;
+            if (value != nullptr && SingleQuoted(std::string("--") + o->longName, value,
+                                                 i + 1 < argc ? argv[i + 1] : nullptr, problem))
+                return BAD;
             if (!Apply(*o, value, options, problem, &given)) return BAD;
             if (value != nullptr) break;
         }

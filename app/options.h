@@ -57,4 +57,4 @@ enum CommandLine {
 CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options, std::string* problem);
 
 // The text that --help prints.
-extern const char* const kUsage;
+std::string UsageText();

@@ -5,7 +5,9 @@
 
 #include "keying/keying.h"
 #include "platform/platform.h"
+#include "platform/system_texts.h"
 
+// The help; %s is where the factor goes for a run left unattended.
 static const char* const kUsage =
     "Usage: quaver [SECONDS]\n"
     "Measures the timing factor for dcf77tx on this computer: runs SECONDS\n"
@@ -13,10 +15,10 @@ static const char* const kUsage =
     "the second each second, times them against the UTC clock and prints the\n"
     "factor that makes them keep time. Nothing is opened or keyed.\n"
     "\n"
-    "Use the factor as 'dcf77tx --factor X', as FACTOR=X in /etc/default/dcf77tx\n"
-    "for the service, or type it at dcf77tx's factor prompt. With --follow\n"
-    "every second and minute follow the UTC clock, so the factor only sets the\n"
-    "pulse widths.\n"
+    "Give the factor to dcf77tx as --factor X or at its factor prompt, or set\n"
+    "FACTOR=X in %s.\n"
+    "With --follow every second and minute follow the UTC clock, so the factor\n"
+    "only sets the pulse widths.\n"
     "\n"
     "  -h, --help      show this help and exit\n"
     "  -V, --version   show the name and version and exit\n"
@@ -47,7 +49,7 @@ int main(int argc, char** argv) {
     if (argc == 2) {
         const char* arg = argv[1];
         if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-            std::fputs(kUsage, stdout);
+            std::printf(kUsage, kFactorSettingsPlace);
             return 0;
         }
         if (std::strcmp(arg, "-V") == 0 || std::strcmp(arg, "--version") == 0) {
@@ -78,9 +80,10 @@ int main(int argc, char** argv) {
     const double factor = FactorForPauseRatio(ratio);
     std::printf("%sTiming Fudge Factor: %.1f\n", terminal ? "\n\n" : "\n", factor);
     std::printf("Type it at dcf77tx's factor prompt: it is the pause length, in pause units, that lasts 100 ms here.\n");
-    std::printf("Or run 'dcf77tx --factor %.1f', or set FACTOR=%.1f in /etc/default/dcf77tx\n"
-                "for the service. With --follow every second and minute follow the UTC clock,\n"
-                "so the factor only sets the pulse widths.\n",
-                factor, factor);
+    std::printf("Or give it to dcf77tx as --factor %.1f, or set\n"
+                "FACTOR=%.1f in %s.\n"
+                "With --follow every second and minute follow the UTC clock, so the factor only\n"
+                "sets the pulse widths.\n",
+                factor, factor, kFactorSettingsPlace);
     return 0;
 }

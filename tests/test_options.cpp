@@ -100,14 +100,27 @@ TEST(Options, CommandLines) {
         {{"-t", "2027-03-28 01:55", "-o", "-1", "-m", "10", "-w", "01:55-02:15,23:50-00:10", "-n"}, RUN, "", 2, "",
          100, false, false},
         {{"-t", "2023-02-29 12:00"}, BAD,
-         "the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '2023-02-29 12:00'", 0, "", 0, false,
+         "the time must be a date and time \"YYYY-MM-DD HH:MM\" from 1970 on, not '2023-02-29 12:00'", 0, "", 0, false,
          false},
         {{"--time=2027-03-28 1:55"}, BAD,
-         "the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '2027-03-28 1:55'", 0, "", 0, false,
+         "the time must be a date and time \"YYYY-MM-DD HH:MM\" from 1970 on, not '2027-03-28 1:55'", 0, "", 0, false,
          false},
         {{"-t", "1969-12-31 23:59"}, BAD,
-         "the time must be a date and time 'YYYY-MM-DD HH:MM' from 1970 on, not '1969-12-31 23:59'", 0, "", 0, false,
+         "the time must be a date and time \"YYYY-MM-DD HH:MM\" from 1970 on, not '1969-12-31 23:59'", 0, "", 0, false,
          false},
+        // Single quotes, which cmd.exe passes on and splits at the space:
+        // refused with the value double-quoted, rejoined where it was split.
+        {{"--time", "'2026-03-29", "00:55'"}, BAD,
+         "--time '2026-03-29: a value in single quotes (cmd.exe keeps them); use double quotes: "
+         "--time \"2026-03-29 00:55\"", 0, "", 0, false, false},
+        {{"-zcet", "-t'2026-03-29 00:55'"}, BAD,
+         "--time '2026-03-29 00:55': a value in single quotes (cmd.exe keeps them); use double quotes: "
+         "--time \"2026-03-29 00:55\"", 0, "", 0, false, false},
+        {{"--audio=USB'"}, BAD,
+         "--audio USB': a value in single quotes (cmd.exe keeps them); use double quotes: --audio \"USB\"", 0, "", 0,
+         false, false},
+        // A quote inside a value is the value's own.
+        {{"-a", "Kim's headphones"}, RUN, "", 2, "", 100, false, false, ZONE_UTC, STATION_DCF77, "Kim's headphones"},
         // In the hour skipped in spring; in autumn the first 02:30 is taken.
         {{"-z", "cet", "-t", "2027-03-28 02:30"}, BAD, "the time '2027-03-28 02:30' does not occur in that zone", 0, "",
          0, false, false},
@@ -211,13 +224,35 @@ TEST(Options, NewOptionsSetTheirValues) {
 }
 
 TEST(Options, HelpFitsIn80Columns) {
+    const std::string usage = UsageText();
     std::string line;
-    for (const char* c = kUsage; *c; ++c) {
-        if (*c != '\n') {
-            line += *c;
+    for (const char c : usage) {
+        if (c != '\n') {
+            line += c;
             continue;
         }
         EXPECT_LE(line.size(), 80u) << line;
         line.clear();
     }
+}
+
+// The help speaks of what exists on the system it runs on.
+TEST(Options, HelpNamesThisSystemsDevices) {
+#ifdef _WIN32
+    const bool windows = true;
+#else
+    const bool windows = false;
+#endif
+    struct Word {
+        const char* text;
+        bool onLinux, onWindows;  // whether the help says it there
+    };
+    const Word words[] = {
+        {"ALSA", true, false},      {"hw:1,0", true, false},   {"/dev/", true, false},
+        {"/etc/", false, false},    {"COM3", false, true},     {"--ntp SERVER", false, true},
+        {"\"YYYY-MM-DD HH:MM\"", true, true}, {"'YYYY", false, false},
+    };
+    const std::string usage = UsageText();
+    for (const Word& w : words)
+        EXPECT_EQ(usage.find(w.text) != std::string::npos, windows ? w.onWindows : w.onLinux) << w.text;
 }
