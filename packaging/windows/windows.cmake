@@ -1,4 +1,4 @@
-# The Windows package: the programs, the licence, the README and both
+# The Windows package: the programs, the licence, the Windows guide and both
 # manuals as text, the logon task's launcher and its settings, all in one
 # folder. `cpack` makes an NSIS installer (its template lies beside this
 # file) and a zip of the same files. Texts get Windows line ends.
@@ -36,7 +36,8 @@ endfunction()
 
 dcf_windows_text(${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 dcf77tx-manual.txt MANUAL)
 dcf_windows_text(${CMAKE_CURRENT_BINARY_DIR}/quaver.1 quaver-manual.txt MANUAL)
-dcf_windows_text(${CMAKE_CURRENT_SOURCE_DIR}/README.md README.txt)
+# The Windows guide, not the Markdown README, beside the programs.
+dcf_windows_text(${CMAKE_CURRENT_LIST_DIR}/README-windows.txt README.txt)
 dcf_windows_text(${CMAKE_CURRENT_SOURCE_DIR}/LICENSE LICENSE.txt)
 # The settings as installed; the installer copies them to
 # %ProgramData%\dcf77tx\settings.txt where that is absent.
