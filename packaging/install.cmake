@@ -2,6 +2,28 @@
 # makes of it. The unit finds the program on systemd's own search path, so
 # it serves a /usr and a /usr/local installation alike.
 include(GNUInstallDirs)
+# The manuals speak of the system they are installed on: its settings
+# file, its device names, its examples.
+if(WIN32)
+  set(dcf_man_system ${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx-windows.man)
+  set(DCF_MAN_FACTOR_SETTINGS [[.IP \(bu 3
+for the logon task, a line
+.BI FACTOR= X
+in
+.I %ProgramData%\edcf77tx\esettings.txt
+(the Start menu's "dcf77tx settings"), used from the next logon;]])
+else()
+  set(dcf_man_system ${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx-linux.man)
+  set(DCF_MAN_FACTOR_SETTINGS [[.IP \(bu 3
+for the service, a line
+.BI FACTOR= X
+in
+.I /etc/default/dcf77tx
+and a restart of the service
+.RB ( \%systemctl\ restart\ dcf77tx );]])
+endif()
+file(READ ${dcf_man_system} DCF_MAN_SYSTEM)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dcf_man_system})
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
 # Windows: one folder, an installer and a zip.
