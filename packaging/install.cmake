@@ -22,8 +22,21 @@ in
 and a restart of the service
 .RB ( \%systemctl\ restart\ dcf77tx );]])
 endif()
-file(READ ${dcf_man_system} DCF_MAN_SYSTEM)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dcf_man_system})
+# Reads a system's parts of the manual: its output options, then its last
+# sections, parted by a marker line; the tests read the other system's too.
+function(dcf_read_man_system file)
+  file(READ ${file} text)
+  string(FIND "${text}" ".\\\" @@ the last sections @@\n" part)
+  if(part EQUAL -1)
+    message(FATAL_ERROR "${file} has no line marking its last sections")
+  endif()
+  string(SUBSTRING "${text}" 0 ${part} output)
+  string(SUBSTRING "${text}" ${part} -1 last)
+  set(DCF_MAN_OUTPUT "${output}" PARENT_SCOPE)
+  set(DCF_MAN_SYSTEM "${last}" PARENT_SCOPE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+endfunction()
+dcf_read_man_system(${dcf_man_system})
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/dcf77tx.1.in ${CMAKE_CURRENT_BINARY_DIR}/dcf77tx.1 @ONLY)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/quaver.1.in ${CMAKE_CURRENT_BINARY_DIR}/quaver.1 @ONLY)
 # Windows: one folder, an installer and a zip.
