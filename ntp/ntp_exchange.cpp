@@ -15,7 +15,8 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // A server whose time is further than this from the system clock is broken
 // or forged; a system clock this far off wants setting by the system first.
 constexpr std::int64_t kMostDaysOff = 30;
-constexpr std::int64_t kMostOff = kMostDaysOff * 86'400 * kNanosecondsPerSecond;
+constexpr std::int64_t kDay = 86'400 * kNanosecondsPerSecond;
+constexpr std::int64_t kMostOff = kMostDaysOff * kDay;
 
 // Requests sent by this process: one of the sources of their origins.
 std::atomic<std::uint64_t> requestsSent{0};
@@ -177,9 +178,11 @@ NtpOutcome ExchangeNtp(NtpConnection* connection, std::int64_t deadline, NtpSamp
         }
         const std::int64_t t2 = NtpToUnixNanoseconds(answer.receive, t4);
         const std::int64_t t3 = NtpToUnixNanoseconds(answer.transmit, t4);
-        if (std::abs(t3 - t4) > kMostOff) {
-            *why = ServerLine(connection->server, "reply refused: its time is " + std::to_string(std::abs(t3 - t4) / (86'400 * kNanosecondsPerSecond)) +
-                                                      " days from the system clock's (more than " + std::to_string(kMostDaysOff) + ")");
+        if (const std::int64_t off = std::abs(t3 - t4); off > kMostOff) {
+            const std::int64_t days = (off + kDay / 2) / kDay;
+            *why = ServerLine(connection->server, "reply refused: its time is " + std::to_string(days) +
+                                                      " days from the system clock's (more than " +
+                                                      std::to_string(kMostDaysOff) + ")");
             return NTP_BAD_REPLY;
         }
         sample->raw = rawSent + (rawReceived - rawSent) / 2;

@@ -1,0 +1,91 @@
+// One SNTP exchange through the real sockets of the platform against the
+// stand-in server on loopback: a good answer and each fault, one row each.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "ntp/ntp_exchange.h"
+#include "platform/platform.h"
+#include "sntp_stand_in.h"
+
+namespace {
+
+constexpr std::int64_t kMillisecond = 1'000'000;
+constexpr std::int64_t kSecond = 1'000 * kMillisecond;
+
+std::int64_t UtcNow() {
+    const UtcReading now = ReadUtcClock();
+    return now.seconds * kSecond + now.nanoseconds;
+}
+
+}  // namespace
+
+TEST(NtpExchange, AgainstTheStandInServer) {
+    // Replies the client must wait past end at the deadline.
+    const std::int64_t kWait = 400 * kMillisecond;
+#ifdef _WIN32
+    const char* const kRefused = "port unreachable: ";  // followed by the system's words
+#else
+    const char* const kRefused = "Connection refused";
+#endif
+    struct Row {
+        const char* what;
+        const char* address;
+        SntpStandInFault fault;
+        std::int64_t offset;
+        NtpOutcome outcome;
+        const char* says;  // after "dcf77tx: NTP server NAME: "
+        bool closedPort = false;
+    } rows[] = {
+        {"good, server 2.5 s ahead", "127.0.0.1", STAND_IN_GOOD, 2'500 * kMillisecond, NTP_SAMPLE, ""},
+        {"good over IPv6, server 1.25 s behind", "::1", STAND_IN_GOOD, -1'250 * kMillisecond, NTP_SAMPLE, ""},
+        {"short", "127.0.0.1", STAND_IN_SHORT, 0, NTP_BAD_REPLY, "reply refused: 40 bytes, less than NTP's 48"},
+        {"from another port: dropped by the system", "127.0.0.1", STAND_IN_OTHER_PORT, 0, NTP_NO_ANSWER, "no answer"},
+        {"wrong origin", "127.0.0.1", STAND_IN_WRONG_ORIGIN, 0, NTP_BAD_REPLY,
+         "reply refused: origin does not match our request"},
+        {"unsynchronised", "127.0.0.1", STAND_IN_UNSYNCHRONISED, 0, NTP_BAD_REPLY,
+         "reply refused: unsynchronised (leap indicator 3)"},
+        {"kiss RATE", "127.0.0.1", STAND_IN_KISS_RATE, 0, NTP_KISS_RATE, "Kiss-o'-Death RATE: asking less often"},
+        {"kiss DENY", "::1", STAND_IN_KISS_DENY, 0, NTP_KISS_STOP, "Kiss-o'-Death DENY: not asking again"},
+        {"a year off", "127.0.0.1", STAND_IN_YEAR_OFF, 0, NTP_BAD_REPLY,
+         "reply refused: its time is 365 days from the system clock's (more than 30)"},
+        {"no answer", "127.0.0.1", STAND_IN_SILENT, 0, NTP_NO_ANSWER, "no answer"},
+        {"nothing listening", "127.0.0.1", STAND_IN_GOOD, 0, NTP_FAILED, kRefused, true},
+    };
+    for (const Row& row : rows) {
+        SntpStandIn standIn;
+        std::string problem;
+        if (!StartSntpStandIn(&standIn, row.address, row.fault, row.offset, &problem)) {
+            // A machine without IPv6 loopback skips that row alone.
+            ASSERT_STREQ(row.address, "::1") << problem;
+            std::printf("skipped '%s': %s\n", row.what, problem.c_str());
+            continue;
+        }
+        std::string name = SntpStandInName(standIn);
+        if (row.closedPort) name = std::string(row.address) + ":" + std::to_string(ClosedUdpPort(row.address));
+        NtpServer server;
+        ASSERT_TRUE(ParseNtpServer(name.c_str(), &server, &problem)) << problem;
+        NtpConnection connection{};
+        ASSERT_TRUE(OpenNtpServer(server, &connection, &problem)) << problem;
+        NtpSample sample{};
+        std::string why;
+        const NtpOutcome outcome = ExchangeNtp(&connection, MonotonicNanoseconds() + kWait, &sample, &why);
+        const std::int64_t utc = UtcNow(), raw = RawMonotonicNanoseconds();
+        CloseNtpServer(&connection);
+        StopSntpStandIn(&standIn);
+        EXPECT_EQ(outcome, row.outcome) << row.what << ": " << why;
+        EXPECT_EQ(standIn.requests, row.closedPort ? 0 : 1) << row.what;
+        if (outcome != NTP_SAMPLE) {
+            EXPECT_EQ(why.rfind("dcf77tx: NTP server " + name + ": " + row.says, 0), 0u) << row.what << ": " << why;
+            continue;
+        }
+        EXPECT_NEAR(sample.systemOffset, row.offset, 5 * kMillisecond) << row.what;
+        EXPECT_GE(sample.delay, 0) << row.what;
+        EXPECT_LT(sample.delay, 50 * kMillisecond) << row.what;
+        EXPECT_EQ(sample.stratum, 2) << row.what;
+        // The server's time at the raw midpoint: the system's now less the
+        // raw time since, plus the offset.
+        EXPECT_NEAR(sample.ntp, utc - (raw - sample.raw) + row.offset, 5 * kMillisecond) << row.what;
+        EXPECT_LE(raw - sample.raw, kWait) << row.what;
+    }
+}
