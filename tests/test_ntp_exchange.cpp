@@ -2,7 +2,6 @@
 // stand-in server on loopback: a good answer and each fault, one row each.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 
 #include "ntp/ntp_exchange.h"
 #include "platform/platform.h"
@@ -24,7 +23,7 @@ TEST(NtpExchange, AgainstTheStandInServer) {
     // Replies the client must wait past end at the deadline.
     const std::int64_t kWait = 400 * kMillisecond;
 #ifdef _WIN32
-    const char* const kRefused = "port unreachable: ";  // followed by the system's words
+    const char* const kRefused = "";  // Windows and Wine have their own words (WSAECONNRESET, WSAECONNREFUSED)
 #else
     const char* const kRefused = "Connection refused";
 #endif
@@ -76,16 +75,21 @@ TEST(NtpExchange, AgainstTheStandInServer) {
         EXPECT_EQ(outcome, row.outcome) << row.what << ": " << why;
         EXPECT_EQ(standIn.requests, row.closedPort ? 0 : 1) << row.what;
         if (outcome != NTP_SAMPLE) {
-            EXPECT_EQ(why.rfind("dcf77tx: NTP server " + name + ": " + row.says, 0), 0u) << row.what << ": " << why;
+            const std::string server = "dcf77tx: NTP server " + name + ": ";
+            EXPECT_EQ(why.rfind(server + row.says, 0), 0u) << row.what << ": " << why;
+            EXPECT_GT(why.size(), server.size() + 8) << row.what << ": " << why;  // words after the name
             continue;
         }
-        EXPECT_NEAR(sample.systemOffset, row.offset, 5 * kMillisecond) << row.what;
+        // An offset is right to within half the delay (a slow wake-up of the
+        // stand-in under Wine has cost 27 ms of it).
         EXPECT_GE(sample.delay, 0) << row.what;
         EXPECT_LT(sample.delay, 50 * kMillisecond) << row.what;
+        const std::int64_t within = sample.delay / 2 + kMillisecond;
+        EXPECT_NEAR(sample.systemOffset, row.offset, within) << row.what;
         EXPECT_EQ(sample.stratum, 2) << row.what;
         // The server's time at the raw midpoint: the system's now less the
         // raw time since, plus the offset.
-        EXPECT_NEAR(sample.ntp, utc - (raw - sample.raw) + row.offset, 5 * kMillisecond) << row.what;
+        EXPECT_NEAR(sample.ntp, utc - (raw - sample.raw) + row.offset, within) << row.what;
         EXPECT_LE(raw - sample.raw, kWait) << row.what;
     }
 }
