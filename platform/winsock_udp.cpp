@@ -51,7 +51,8 @@ bool ResolveUdpPeers(const char* host, const char* port, UdpPeer* peers, int max
     hints.ai_protocol = IPPROTO_UDP;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (const int status = getaddrinfo(host, port, &hints, &found); status != 0) return Say(error, errorSize, status), false;
+    if (const int status = getaddrinfo(host, port, &hints, &found); status != 0)
+        return Say(error, errorSize, status), false;
     *count = 0;
     for (const addrinfo* a = found; a != nullptr && *count < max; a = a->ai_next) {
         if (a->ai_addrlen > sizeof peers[0].address) continue;
@@ -73,7 +74,8 @@ void FormatUdpPeer(const UdpPeer& peer, char* text, std::size_t size) {
     }
     const bool six = Address(peer)->sa_family == AF_INET6;
     const bool standard = std::strcmp(port, "123") == 0;
-    std::snprintf(text, size, "%s%s%s%s%s", six ? "[" : "", host, six ? "]" : "", standard ? "" : ":", standard ? "" : port);
+    std::snprintf(text, size, "%s%s%s%s%s", six ? "[" : "", host, six ? "]" : "", standard ? "" : ":",
+                  standard ? "" : port);
 }
 
 bool SameUdpPeer(const UdpPeer& a, const UdpPeer& b) {

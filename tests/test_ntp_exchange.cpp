@@ -93,3 +93,36 @@ TEST(NtpExchange, AgainstTheStandInServer) {
         EXPECT_LE(raw - sample.raw, kWait) << row.what;
     }
 }
+
+TEST(NtpExchange, PeersResolvedComparedAndShown) {
+    struct Row {
+        const char* host;
+        const char* port;
+        const char* shown;
+        bool sameAsFirst;
+    } rows[] = {
+        {"127.0.0.1", "123", "127.0.0.1", true},
+        {"127.0.0.1", "124", "127.0.0.1:124", false},  // another port
+        {"127.0.0.2", "123", "127.0.0.2", false},      // another address
+        {"::1", "123", "[::1]", false},                // another family
+        {"::1", "65535", "[::1]:65535", false},
+    };
+    UdpPeer first{};
+    for (const Row& row : rows) {
+        UdpPeer peer{};
+        int count = 0;
+        char error[256] = "", shown[64];
+        ASSERT_TRUE(ResolveUdpPeers(row.host, row.port, &peer, 1, &count, error, sizeof error)) << error;
+        ASSERT_EQ(count, 1);
+        if (&row == rows) first = peer;
+        FormatUdpPeer(peer, shown, sizeof shown);
+        EXPECT_STREQ(shown, row.shown);
+        EXPECT_EQ(SameUdpPeer(peer, first), row.sameAsFirst) << row.shown;
+    }
+    UdpPeer peer{};
+    int count = 0;
+    char error[256] = "";
+    // Refused by the resolver without asking a name server.
+    EXPECT_FALSE(ResolveUdpPeers("127.0.0.1", "ntp", &peer, 1, &count, error, sizeof error));
+    EXPECT_STRNE(error, "");  // the resolver's own words
+}

@@ -177,8 +177,8 @@ TEST(Sntp, ServerValues) {
             EXPECT_EQ(server.host, row.host) << row.text;
             EXPECT_EQ(server.port, row.port) << row.text;
         } else {
-            EXPECT_EQ(problem, std::string("--ntp needs a host name, an address or [IPv6], optionally :PORT (1-65535), not '") +
-                                   (row.shown ? row.shown : row.text) + "'");
+            EXPECT_EQ(problem, std::string("--ntp needs a host name, an address or [IPv6], optionally :PORT "
+                                           "(1-65535), not '") + (row.shown ? row.shown : row.text) + "'");
         }
     }
 }
