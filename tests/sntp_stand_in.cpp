@@ -106,6 +106,9 @@ void Serve(SntpStandIn* server) {
                                   reinterpret_cast<sockaddr*>(&client), &length);
         const std::int64_t received = UtcNow();
         if (got < 48) continue;
+        std::uint64_t origin = 0;
+        for (int i = 40; i < 48; ++i) origin = origin << 8 | request[i];
+        server->lastOrigin = origin;
         ++server->requests;
         if (server->fault == STAND_IN_SILENT) continue;
         const int size = Answer(*server, request, received, reply);

@@ -27,6 +27,7 @@ struct SntpStandIn {
     SntpStandInFault fault = STAND_IN_GOOD;
     std::int64_t offset = 0;  // ns the stand-in's clock is ahead of the system's
     std::atomic<int> requests{0};
+    std::atomic<std::uint64_t> lastOrigin{0};  // the transmit timestamp of the last request
     std::atomic<bool> stop{false};
     std::thread thread;
 };

@@ -94,6 +94,27 @@ TEST(NtpExchange, AgainstTheStandInServer) {
     }
 }
 
+TEST(NtpExchange, EveryRequestHasItsOwnOrigin) {
+    SntpStandIn standIn;
+    std::string problem, why;
+    ASSERT_TRUE(StartSntpStandIn(&standIn, "127.0.0.1", STAND_IN_GOOD, 0, &problem)) << problem;
+    NtpServer server;
+    NtpConnection connection{};
+    ASSERT_TRUE(ParseNtpServer(SntpStandInName(standIn).c_str(), &server, &problem));
+    ASSERT_TRUE(OpenNtpServer(server, &connection, &problem)) << problem;
+    std::uint64_t origins[3];
+    for (std::uint64_t& origin : origins) {
+        NtpSample sample{};
+        EXPECT_EQ(ExchangeNtp(&connection, MonotonicNanoseconds() + kSecond, &sample, &why), NTP_SAMPLE) << why;
+        origin = standIn.lastOrigin;
+    }
+    CloseNtpServer(&connection);
+    StopSntpStandIn(&standIn);
+    EXPECT_NE(origins[0], origins[1]);
+    EXPECT_NE(origins[1], origins[2]);
+    EXPECT_NE(origins[0], origins[2]);
+}
+
 TEST(NtpExchange, PeersResolvedComparedAndShown) {
     struct Row {
         const char* host;
