@@ -46,7 +46,12 @@ LD_PRELOAD=$faketime FAKETIME=-2.5 FAKETIME_DONT_FAKE_MONOTONIC=1 \
     "$program" --dry-run --ntp "$server" --verbose >"$work/out.txt" 2>&1 &
 pids+=($!)
 pattern="system clock [0-9.]* s (slow|fast) of $server "
-for _ in $(seq 300); do grep -Eq "$pattern" "$work/out.txt" && break; sleep 0.1; done
+# Up to 30 s, while the program runs.
+for _ in $(seq 300); do
+    grep -Eq "$pattern" "$work/out.txt" && break
+    kill -0 "${pids[0]}" 2>/dev/null || break
+    sleep 0.1
+done
 line=$(grep -Eo "$pattern" "$work/out.txt" | head -1)
 echo "${line:-no offset line; the program said:}"
 [[ -n $line ]] || { head -20 "$work/out.txt"; exit 1; }
