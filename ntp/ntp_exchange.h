@@ -32,7 +32,8 @@ struct NtpConnection {
 };
 
 // Resolves the server and opens a socket to its first address; false with
-// one line naming the server and the system's words.
+// one line naming the server and the system's words. Such lines, here and
+// from ExchangeNtp, read "dcf77tx: NTP server TEXT: ..." with no line end.
 bool OpenNtpServer(const NtpServer& server, NtpConnection* connection, std::string* problem);
 void CloseNtpServer(NtpConnection* connection);
 
@@ -59,3 +60,8 @@ enum NtpOutcome {
 // are dropped while waiting. `why` gets one line naming the server for
 // every outcome but NTP_SAMPLE.
 NtpOutcome ExchangeNtp(NtpConnection* connection, std::int64_t deadline, NtpSample* sample, std::string* why);
+
+// The measurement in chrony's words, for the server as typed:
+// "system clock 1.250 s slow of 192.0.2.1 (delay 0.012 s, stratum 2)"
+// ("fast" when the system clock is ahead of the server).
+void FormatNtpOffsetLine(char* line, std::size_t size, const char* server, const NtpSample& sample);
