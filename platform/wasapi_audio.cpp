@@ -407,6 +407,7 @@ static void CloseStream() {
     started = false;
 }
 
+// Where `rate` stands among the standard rates; -1 if it is none.
 static int RateIndex(unsigned rate) {
     for (int i = 0; i < 4; ++i)
         if (kRates[i] == rate) return i;
