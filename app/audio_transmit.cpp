@@ -197,7 +197,9 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         return usage ? 2 : 1;
     }
     const double carrierHz = settings.carrierHz;
-    FormatToneLine(line, sizeof line, device, opened, carrierHz);
+    const OpenedAudio named = DescribeOpenedAudio();
+    if (*named.note != '\0') std::fprintf(stderr, "dcf77tx: %s\n", named.note);
+    FormatToneLine(line, sizeof line, named.name, opened, carrierHz, named.mode);
     std::printf("%s\n%s", line, settings.carrier ? "steady full carrier, no time code\n" : "");
     std::fflush(stdout);
     LoadFrameRules(settings, ReadUtcClock().seconds);

@@ -40,15 +40,18 @@ static void FormatOrdinal(char* text, std::size_t size, int n) {
     std::snprintf(text, size, "%d%s", n, suffix);
 }
 
-void FormatToneLine(char* line, std::size_t size, const char* device, unsigned rate, double carrierHz) {
+void FormatToneLine(char* line, std::size_t size, const char* device, unsigned rate, double carrierHz,
+                    const char* mode) {
     const Tone tone = ToneFor(carrierHz, rate);
+    char at[160];
+    std::snprintf(at, sizeof at, "%u Hz%s%s%s", rate, *mode != '\0' ? " (" : "", mode, *mode != '\0' ? ")" : "");
     if (tone.harmonic == 1) {
-        std::snprintf(line, size, "%s at %u Hz: %.6g Hz carrier", device, rate, carrierHz);
+        std::snprintf(line, size, "%s at %s: %.6g Hz carrier", device, at, carrierHz);
         return;
     }
     char ordinal[16];
     FormatOrdinal(ordinal, sizeof ordinal, tone.harmonic);
-    std::snprintf(line, size, "%s at %u Hz: %.6g Hz, the %s subharmonic of %.6g Hz%s", device, rate, tone.hz,
+    std::snprintf(line, size, "%s at %s: %.6g Hz, the %s subharmonic of %.6g Hz%s", device, at, tone.hz,
                   ordinal, carrierHz, tone.hz < kAudibleHz ? " (audible)" : "");
 }
 

@@ -23,8 +23,10 @@ Tone ToneFor(double carrierHz, unsigned rate);
 double StationCarrierHz(Station station);
 
 // "hw:0,0 at 192000 Hz: 77500 Hz carrier", or "default at 48000 Hz:
-// 15500 Hz, the fifth subharmonic of 77500 Hz (audible)".
-void FormatToneLine(char* line, std::size_t size, const char* device, unsigned rate, double carrierHz);
+// 15500 Hz, the fifth subharmonic of 77500 Hz (audible)"; with a `mode`,
+// "Speakers at 192000 Hz (exclusive, event-driven): 77500 Hz carrier".
+void FormatToneLine(char* line, std::size_t size, const char* device, unsigned rate, double carrierHz,
+                    const char* mode = "");
 
 // Peak of the full carrier in sample units: −1 dBFS.
 constexpr double kFullPeak = 32767 * 0.8912509381337456;

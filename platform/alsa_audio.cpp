@@ -92,6 +92,11 @@ static bool Refuse(snd_pcm_t* pcm, char* text, std::size_t size, const char* dev
     return false;
 }
 
+// ALSA plays one way: the device is named as opened.
+OpenedAudio DescribeOpenedAudio() {
+    return {streamName.c_str(), "", ""};
+}
+
 bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* text, std::size_t size) {
     SilenceLibrary();
     snd_pcm_t* pcm = nullptr;

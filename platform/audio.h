@@ -24,6 +24,14 @@ int ListAudioDevices(std::FILE* out);
 // rate and the sound library's own message.
 bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* problem, std::size_t size);
 
+// The device the last successful OpenAudio opened, as the start line names it.
+struct OpenedAudio {
+    const char* name;  // the system's own name for it, else the name given
+    const char* mode;  // how it plays, where the system has several ways; else ""
+    const char* note;  // one line on why it plays in a lesser way than it offers; else ""
+};
+OpenedAudio DescribeOpenedAudio();
+
 // Whether the last OpenAudio refusal was the command line's fault: a name
 // that matches several devices, which `problem` then lists.
 bool AudioNameAmbiguous();

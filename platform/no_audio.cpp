@@ -22,6 +22,10 @@ bool OpenAudio(const char* device, unsigned, unsigned*, char* problem, std::size
     return false;
 }
 
+OpenedAudio DescribeOpenedAudio() {
+    return {"", "", ""};
+}
+
 AudioOutcome WriteAudio(const std::int16_t*, std::size_t) {
     return AUDIO_GONE;
 }

@@ -39,6 +39,8 @@ constexpr REFERENCE_TIME kPolledBuffer = 2'000'000;
 constexpr std::int64_t kPollNanoseconds = 20'000'000;
 // A device that asks for nothing this long has stopped.
 constexpr DWORD kEventTimeoutMs = 2000;
+// What Room returns when that happens.
+static const HRESULT kNoBufferEvent = HRESULT_FROM_WIN32(WAIT_TIMEOUT);
 // A position reading whose bracket of counter reads is wider than this
 // was held up: its position and instant need not belong together.
 constexpr std::int64_t kLateReadingNanoseconds = 250'000;
@@ -50,6 +52,8 @@ constexpr std::int64_t kGlitchNanoseconds = 20'000'000;
 constexpr std::int64_t kGlitchLastsNanoseconds = 100'000'000;
 
 enum StreamMode { EXCLUSIVE_EVENTS, EXCLUSIVE_TIMER, SHARED };
+// Each mode as the start line says it.
+static const char* const kModeText[] = {"exclusive, event-driven", "exclusive, timer-driven", "shared at the mix rate"};
 
 struct SampleLayout {
     SampleKind kind;
@@ -63,8 +67,9 @@ static IAudioRenderClient* renderer = nullptr;
 static IAudioClock* deviceClock = nullptr;
 // Signalled by the endpoint when an event-driven stream wants a buffer.
 static HANDLE bufferEvent = nullptr;
-// The device as the messages name it.
-static std::string streamName;
+// The device as the messages name it, as the start line names it, and
+// why it plays in shared mode where exclusive mode was offered.
+static std::string streamName, openedName, openedNote;
 static StreamMode streamMode = SHARED;
 static SampleLayout layout{PCM16, 1, 0};
 static unsigned streamRate = 0;
@@ -372,8 +377,9 @@ static HRESULT Initialize(IMMDevice* device, StreamMode mode, const SampleLayout
         if (hr == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED && attempt == 0) {
             // The driver's own multiple of its period, nearest ours.
             UINT32 frames = 0;
-            c->GetBufferSize(&frames);
+            hr = c->GetBufferSize(&frames);
             c->Release();
+            if (FAILED(hr)) return hr;
             buffer = static_cast<REFERENCE_TIME>(10'000'000.0 * frames / rate + 0.5);
             continue;
         }
@@ -401,11 +407,20 @@ static void CloseStream() {
     started = false;
 }
 
-// Opens the stream on `device` at `rate`: exclusive mode with events, else
-// with a timer, else shared mode at the mix's own rate.
-static HRESULT OpenStream(IMMDevice* device, const EndpointOffer& offer, unsigned rate, std::string* why) {
-    int index = 0;
-    while (kRates[index] != rate) ++index;
+// Where `rate` stands among the standard rates; -1 if it is none.
+static int RateIndex(unsigned rate) {
+    for (int i = 0; i < 4; ++i)
+        if (kRates[i] == rate) return i;
+    return -1;
+}
+
+// Opens the stream on `device` at `*rate`: exclusive mode with events, else
+// with a timer, else shared mode where the mix runs at that rate, or where
+// `anyRate`, at the mix's rate if standard (`*rate` then holds it).
+static HRESULT OpenStream(IMMDevice* device, const EndpointOffer& offer, unsigned* opening, bool anyRate,
+                          std::string* why) {
+    const unsigned rate = *opening;
+    const int index = RateIndex(rate);
     HRESULT hr = offer.refusal[index];
     IAudioClient* c = nullptr;
     StreamMode mode = EXCLUSIVE_EVENTS;
@@ -415,9 +430,17 @@ static HRESULT OpenStream(IMMDevice* device, const EndpointOffer& offer, unsigne
         // Drivers (and Wine) that refuse events in exclusive mode.
         if (FAILED(hr)) hr = Initialize(device, mode = EXCLUSIVE_TIMER, l, rate, &c);
     }
-    if (c == nullptr && offer.mixUsable && offer.mixRate == rate) {
+    const bool mixStandard = offer.mixUsable && RateIndex(offer.mixRate) >= 0;
+    if (c == nullptr && mixStandard && (offer.mixRate == rate || anyRate)) {
+        // Exclusive mode offered but refused (switched off in the device's
+        // properties, or taken): the user should know why.
+        if (offer.exclusive[index])
+            openedNote = streamName + " refused exclusive mode at " + std::to_string(rate) + " Hz: " + ErrorText(hr) +
+                         "; playing shared at the mix rate" +
+                         (offer.mixRate != rate ? ", " + std::to_string(offer.mixRate) + " Hz" : "");
         l = offer.mix;
-        hr = Initialize(device, mode = SHARED, l, rate, &c);
+        hr = Initialize(device, mode = SHARED, l, offer.mixRate, &c);
+        if (c != nullptr) *opening = offer.mixRate;
     }
     if (c == nullptr) {
         *why = "cannot play exactly at " + std::to_string(rate) + " Hz";
@@ -428,8 +451,8 @@ static HRESULT OpenStream(IMMDevice* device, const EndpointOffer& offer, unsigne
     client = c;
     streamMode = mode;
     layout = l;
-    streamRate = rate;
-    *why = "cannot set up the stream at " + std::to_string(rate) + " Hz";
+    streamRate = *opening;
+    *why = "cannot set up the stream at " + std::to_string(streamRate) + " Hz";
     hr = client->GetBufferSize(&bufferFrames);
     if (SUCCEEDED(hr))
         hr = client->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&renderer));
@@ -459,6 +482,9 @@ bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* text, 
     streamName = device;
     const std::string friendly = Narrow(FriendlyName(endpoint).c_str());
     if (!friendly.empty() && friendly != device) streamName += " (" + friendly + ")";
+    openedName = friendly.empty() ? device : friendly;
+    openedNote.clear();
+    const bool anyRate = rate == 0;
     EndpointOffer offer{};
     hr = Offer(endpoint, &offer);
     if (FAILED(hr)) {
@@ -473,9 +499,8 @@ bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* text, 
         }
     }
     if (rate != 0 && SUCCEEDED(hr)) {
-        bool standard = false;
-        for (unsigned r : kRates) standard = standard || r == rate;
-        hr = standard ? OpenStream(endpoint, offer, rate, &why) : E_INVALIDARG;
+        const bool standard = RateIndex(rate) >= 0;
+        hr = standard ? OpenStream(endpoint, offer, &rate, anyRate, &why) : E_INVALIDARG;
         if (!standard) why = "cannot play exactly at " + std::to_string(rate) + " Hz";
     }
     endpoint->Release();
@@ -495,8 +520,15 @@ bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* text, 
     return true;
 }
 
+OpenedAudio DescribeOpenedAudio() {
+    return {openedName.c_str(), kModeText[streamMode], openedNote.c_str()};
+}
+
 static AudioOutcome Gone(HRESULT hr) {
-    problem = streamName + ": " + ErrorText(hr);
+    if (hr == kNoBufferEvent)
+        problem = streamName + ": gave no buffer event for " + std::to_string(kEventTimeoutMs / 1000) + " s";
+    else
+        problem = streamName + ": " + ErrorText(hr);
     return AUDIO_GONE;
 }
 
@@ -546,8 +578,9 @@ static HRESULT Start() {
 // padding leaves.
 static HRESULT Room(UINT32* room) {
     if (streamMode == EXCLUSIVE_EVENTS) {
-        if (started && WaitForSingleObject(bufferEvent, kEventTimeoutMs) != WAIT_OBJECT_0)
-            return AUDCLNT_E_DEVICE_INVALIDATED;
+        const DWORD waited = started ? WaitForSingleObject(bufferEvent, kEventTimeoutMs) : WAIT_OBJECT_0;
+        if (waited == WAIT_TIMEOUT) return kNoBufferEvent;
+        if (waited != WAIT_OBJECT_0) return HRESULT_FROM_WIN32(GetLastError());
         *room = bufferFrames;
         return S_OK;
     }

@@ -47,6 +47,7 @@ std::int64_t audioStallBy;
 std::int64_t audioGoneAt;
 bool audioOpenFails;
 bool audioNameAmbiguous;
+bool audioNamed;  // it names itself and its mode, as a system with several modes does
 bool audioMissing;
 std::vector<AudioSegment> audioPlayed;
 std::int64_t lateWakeAt;
@@ -170,6 +171,7 @@ static void StopWhenTimeIsUp() {
 //   audio_keeps_no_time 1: the device plays nowhere, as ALSA's null device
 //   audio_open_fails    1: the sound device cannot be opened; 2: its name
 //                       matches several devices
+//   audio_named         1: the device names itself, its mode and a note
 //   late_wake_at_utc_ms, late_wake_us   the first sleep that ends at or
 //                       after that instant wakes this much late
 //   synced_after_ms     the clock reports itself synchronised only this
@@ -180,7 +182,7 @@ static void Start() {
     if (conf == nullptr) std::abort();
     long long startUtcMs = 0, runSeconds = 600, lineLatencyUs = 0, wakeLatencyUs = 0, fails = 0;
     long long rate = 48000, latencyUs = 0, bufferMs = 100, granule = 1, jitterUs = 0, stallAfterMs = 0, stallMs = 0;
-    long long goneAfterMs = 0, audioFails = 0;
+    long long goneAfterMs = 0, audioFails = 0, named = 0;
     double ppm = 0;
     long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0, lateAtMs = 0, lateUs = 0;
     long long syncedAfterMs = 0, slewAfterMs = 0, slewMs = 0, jumpAfterMs = 0, jumpUs = 0, noTime = 0;
@@ -212,6 +214,7 @@ static void Start() {
         else if (key == "audio_stall_ms") stallMs = number;
         else if (key == "audio_gone_after_ms") goneAfterMs = number;
         else if (key == "audio_open_fails") audioFails = number;
+        else if (key == "audio_named") named = number;
         else if (key == "late_wake_at_utc_ms") lateAtMs = number;
         else if (key == "late_wake_us") lateUs = number;
         else if (key == "synced_after_ms") syncedAfterMs = number;
@@ -252,6 +255,7 @@ static void Start() {
     audioGoneAt = goneAfterMs != 0 ? start + goneAfterMs * 1'000'000 : 0;
     audioOpenFails = audioFails != 0;
     audioNameAmbiguous = audioFails == 2;
+    audioNamed = named != 0;
     lateWakeAt = lateAtMs * 1'000'000;
     lateWakeBy = lateUs * 1'000;
     syncedAt = start + syncedAfterMs * 1'000'000;
@@ -441,6 +445,9 @@ int ListAudioDevices(std::FILE* out) {
     return 1;
 }
 
+// The name the device was opened with.
+static std::string audioName;
+
 bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* problem, std::size_t size) {
     sim::Start();
     if (sim::audioNameAmbiguous) {
@@ -453,9 +460,16 @@ bool OpenAudio(const char* device, unsigned rate, unsigned* opened, char* proble
         return false;
     }
     *opened = sim::audioRate;
+    audioName = device;
     audioOpen = true;
     NewSegment();
     return true;
+}
+
+OpenedAudio DescribeOpenedAudio() {
+    if (!sim::audioNamed) return {audioName.c_str(), "", ""};
+    return {"Sim Output", "shared at the mix rate",
+            "sim refused exclusive mode at 192000 Hz: not allowed; playing shared at the mix rate, 48000 Hz"};
 }
 
 // Frames written to a device that keeps no time: counted, never kept.

@@ -76,6 +76,9 @@ TEST(AlsaAudio, PlaysEverySampleAndCountsThem) {
     unsigned opened = 0;
     char problem[200] = "";
     ASSERT_TRUE(OpenAudio("kept", 48000, &opened, problem, sizeof problem)) << problem;
+    // Named as opened; ALSA plays one way only.
+    const OpenedAudio named = DescribeOpenedAudio();
+    EXPECT_EQ(std::string(named.name) + "|" + named.mode + "|" + named.note, "kept||");
     std::vector<std::int16_t> samples(30000);
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(i * 7);
     timespec before{};

@@ -35,6 +35,12 @@ TEST(AudioProgram, SoundDeviceRefusedOrGone) {
         {"-a sim -s wwvb", "audio_gone_after_ms 1500\n", 1,
          "sim at 48000 Hz: 20000 Hz, the third subharmonic of 60000 Hz\n",
          "dcf77tx: the sound device sim went away: No such device\n"},
+        // The device's own name and mode on the start line, why it plays
+        // in a lesser mode said once.
+        {"-a SIM -s wwvb", "audio_gone_after_ms 1500\naudio_named 1\n", 1,
+         "Sim Output at 48000 Hz (shared at the mix rate): 20000 Hz, the third subharmonic of 60000 Hz\n",
+         "dcf77tx: sim refused exclusive mode at 192000 Hz: not allowed; playing shared at the mix rate, 48000 Hz\n"
+         "dcf77tx: the sound device SIM went away: No such device\n"},
         // A name for several devices is the command line's fault.
         {"--audio sim", "audio_open_fails 2\n", 2, "",
          "dcf77tx: --audio sim matches several playback devices: sim 1, sim 2\nTry 'dcf77tx --help'.\n"},

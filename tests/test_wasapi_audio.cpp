@@ -34,6 +34,12 @@ wasapi::Endpoint Hdmi() {
     return e;
 }
 
+wasapi::Endpoint Fault(void (*change)(wasapi::Endpoint*)) {
+    wasapi::Endpoint e = Speakers();
+    change(&e);
+    return e;
+}
+
 struct OpenCase {
     const char* what;
     wasapi::Endpoint device;
@@ -41,6 +47,7 @@ struct OpenCase {
     unsigned asked;
     unsigned opened;           // 0: refused
     const char* stream;        // as the endpoint was initialized; or the refusal's start
+    const char* described = "";  // name|mode|note, as the start line is told
 };
 
 wasapi::Endpoint With(wasapi::Endpoint e, std::vector<unsigned> rates, std::vector<std::string> formats,
@@ -56,19 +63,38 @@ wasapi::Endpoint With(wasapi::Endpoint e, std::vector<unsigned> rates, std::vect
 TEST(WasapiAudio, OpensExactRatesOnlyInTheBestModeOffered) {
     const OpenCase cases[] = {
         {"the best rate, event-driven exclusive", Speakers(), "usb", 0, 192000,
-         "exclusive events 16/1 192000 flags 40000"},
+         "exclusive events 16/1 192000 flags 40000", "Speakers (USB Audio)|exclusive, event-driven|"},
         {"24-in-32 stereo only", With(Speakers(), {48000}, {"24/2"}), "default", 48000, 48000,
-         "exclusive events 24/2 48000 flags 40000"},
+         "exclusive events 24/2 48000 flags 40000", "Speakers (USB Audio)|exclusive, event-driven|"},
         {"float on the mix's eight channels only", With(Hdmi(), {96000}, {"float/8"}), "hdmi", 0, 96000,
-         "exclusive events float/8 96000 flags 40000"},
+         "exclusive events float/8 96000 flags 40000", "HDMI Speakers (Display)|exclusive, event-driven|"},
         {"events refused, as by Wine: timer-driven", With(Speakers(), {96000}, {"16/1"}, AUDCLNT_E_DEVICE_IN_USE),
-         "{0.0.0.00000000}.{usb}", 0, 96000, "exclusive timer 16/1 96000 flags 0"},
+         "{0.0.0.00000000}.{usb}", 0, 96000, "exclusive timer 16/1 96000 flags 0",
+         "Speakers (USB Audio)|exclusive, timer-driven|"},
         {"no exclusive mode: shared at the mix's rate", With(Hdmi(), {}, {}), "HDMI", 0, 48000,
-         "shared float/8 48000 flags 0"},
+         "shared float/8 48000 flags 0", "HDMI Speakers (Display)|shared at the mix rate|"},
         {"exclusive not allowed: shared at the mix's rate",
          With(Speakers(), {48000}, {"16/1"}, AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED,
               AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED, 48000),
-         "usb", 48000, 48000, "shared float/2 48000 flags 0"},
+         "usb", 48000, 48000, "shared float/2 48000 flags 0",
+         "Speakers (USB Audio)|shared at the mix rate|usb (Speakers (USB Audio)) refused exclusive mode at 48000 Hz: "
+         "exclusive mode is not allowed (see the device's properties) (0x8889000e); playing shared at the mix rate"},
+        {"exclusive not allowed, no rate asked: shared at the mix's lower rate",
+         With(Speakers(), {192000, 48000}, {"16/1"}, AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED,
+              AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED, 48000),
+         "usb", 0, 48000, "shared float/2 48000 flags 0",
+         "Speakers (USB Audio)|shared at the mix rate|usb (Speakers (USB Audio)) refused exclusive mode at 192000 "
+         "Hz: exclusive mode is not allowed (see the device's properties) (0x8889000e); playing shared at the mix "
+         "rate, 48000 Hz"},
+        {"a buffer the driver aligns to 128 frames: asked again",
+         Fault([](wasapi::Endpoint* e) { e->alignFrames = 128; }), "usb", 48000, 48000,
+         "exclusive events 16/1 48000 flags 40000", "Speakers (USB Audio)|exclusive, event-driven|"},
+        {"the aligned size not told: timer-driven",
+         Fault([](wasapi::Endpoint* e) { e->alignFrames = 128, e->alignedSizeRefusal = E_FAIL; }), "usb", 48000,
+         48000, "exclusive timer 16/1 48000 flags 0", "Speakers (USB Audio)|exclusive, timer-driven|"},
+        {"COM set up single-threaded by the host",
+         Fault([](wasapi::Endpoint* e) { e->comAnswer = RPC_E_CHANGED_MODE; }), "usb", 0, 192000,
+         "exclusive events 16/1 192000 flags 40000", "Speakers (USB Audio)|exclusive, event-driven|"},
         {"exclusive not allowed, the mix at another rate",
          With(Speakers(), {48000}, {"16/1"}, AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED,
               AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED, 44100),
@@ -95,11 +121,14 @@ TEST(WasapiAudio, OpensExactRatesOnlyInTheBestModeOffered) {
             EXPECT_EQ(opened, c.opened);
             EXPECT_EQ(wasapi::initialized, c.stream);
             EXPECT_EQ(wasapi::rawOptions, unsigned{AUDCLNT_STREAMOPTIONS_RAW});
+            const OpenedAudio d = DescribeOpenedAudio();
+            EXPECT_EQ(std::string(d.name) + "|" + d.mode + "|" + d.note, c.described);
             DrainAudio();
         } else {
             EXPECT_EQ(std::string(problem).substr(0, std::strlen(c.stream)), c.stream);
             EXPECT_EQ(wasapi::initialized, "");
         }
+        EXPECT_EQ(wasapi::alive, 0) << "interfaces not released";
     }
 }
 
@@ -209,12 +238,6 @@ struct ClockCase {
     const char* problem;       // AudioProblem()'s start when gone
 };
 
-wasapi::Endpoint Fault(void (*change)(wasapi::Endpoint*)) {
-    wasapi::Endpoint e = Speakers();
-    change(&e);
-    return e;
-}
-
 // Three seconds of 10 ms blocks, a report after each: the reports map the
 // frames the endpoint plays onto the counter within a frame, whatever its
 // rate, and each fault shows as the platform layer promises.
@@ -232,7 +255,10 @@ TEST(WasapiAudio, ReadsTheEndpointsOwnClockAndItsFaults) {
          ""},
         {"a jump of 50 ms", Fault([](wasapi::Endpoint* e) { e->jumpAt = 1'500'000'000, e->jumpFrames = 9600; }), 1,
          false, ""},
-        {"pulled out", Fault([](wasapi::Endpoint* e) { e->goneAt = 1'000'000'000; }), 0, true, "usb (Speakers (USB Audio)): "},
+        {"pulled out", Fault([](wasapi::Endpoint* e) { e->goneAt = 1'000'000'000; }), 0, true,
+         "usb (Speakers (USB Audio)): "},
+        {"no buffer event from 1 s", Fault([](wasapi::Endpoint* e) { e->silentAt = 1'000'000'000; }), 0, true,
+         "usb (Speakers (USB Audio)): gave no buffer event for 2 s"},
     };
     for (const ClockCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -275,7 +301,7 @@ TEST(WasapiAudio, ReadsTheEndpointsOwnClockAndItsFaults) {
         if (c.gone) {
             const std::string said = AudioProblem();
             EXPECT_EQ(said.substr(0, std::strlen(c.problem)), c.problem) << said;
-            EXPECT_NE(said.find("(0x88890004)"), std::string::npos) << said;
+            EXPECT_EQ(said.find("(0x88890004)") != std::string::npos, c.device.goneAt != 0) << said;
         }
         DrainAudio();
     }
@@ -321,10 +347,14 @@ TEST(WasapiAudio, TheSoundLoopKeysUtcSecondsOnTheEndpointsClock) {
         wasapi::utcMinusMonotonic = startUtc - wasapi::now;
         TransmitSettings settings{true, false, ZONE_UTC, STATION_DCF77};
         settings.minutes = 2;
+        testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         const int status = TransmitAudio("usb", 0, settings, -1);
         const std::string said = testing::internal::GetCapturedStderr();
+        const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(status, c.status);
+        EXPECT_EQ(out.substr(0, out.find('\n')),
+                  "Speakers (USB Audio) at 192000 Hz (exclusive, event-driven): 77500 Hz carrier");
         if (c.status != 0) {
             EXPECT_EQ(said.substr(0, std::strlen(c.said)), c.said) << said;
             EXPECT_NE(said.find("(0x88890004)\n"), std::string::npos) << said;

@@ -59,7 +59,7 @@ kill "${pids[1]}"
 echo "dcf77tx status $status"; cat out.txt err.txt
 ok=1
 [[ $status == 0 ]] || { echo "FAIL: dcf77tx did not end by itself after one frame"; ok=0; }
-[[ $(head -1 out.txt) == "null at $rate Hz: $tone Hz"* ]] || { echo "FAIL: not opened at $rate Hz"; ok=0; }
+[[ $(head -1 out.txt) == "Null Output at $rate Hz (shared at the mix rate): $tone Hz"* ]] || { echo "FAIL: not opened at $rate Hz in shared mode"; ok=0; }
 # The shared mode's mix format (float), not the exclusive one asked first.
 format=$(sed -n 's/^\tSample S[p]ecification: //p' inputs.txt | head -1)
 echo "Wine's stream into PulseAudio: $format"

@@ -22,6 +22,7 @@ bool isFloat;
 std::vector<std::uint8_t> bytes;
 std::int64_t startedAt;
 std::vector<unsigned> executionStates;
+int alive;
 }  // namespace wasapi
 
 namespace {
@@ -52,6 +53,12 @@ std::string FormatName(const WAVEFORMATEX* f) {
     return (floating ? std::string("float") : std::to_string(valid)) + "/" + std::to_string(f->nChannels);
 }
 
+// Whether `f`'s sizes agree with its channels and bits.
+bool Consistent(const WAVEFORMATEX* f) {
+    return f->nBlockAlign == f->nChannels * f->wBitsPerSample / 8 &&
+           f->nAvgBytesPerSec == f->nSamplesPerSec * f->nBlockAlign;
+}
+
 bool Gone(std::int64_t t) {
     const wasapi::Endpoint& e = *stream.endpoint;
     return e.goneAt != 0 && wasapi::startedAt >= 0 && t >= wasapi::startedAt + e.goneAt;
@@ -66,6 +73,7 @@ std::int64_t Played(std::int64_t t) {
 template <typename Interface>
 struct Unknown : Interface {
     ULONG references = 1;
+    Unknown() { ++wasapi::alive; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
         *out = nullptr;
         return E_NOINTERFACE;
@@ -76,15 +84,15 @@ struct Unknown : Interface {
         if (left == 0) delete this;
         return left;
     }
-    virtual ~Unknown() = default;
+    virtual ~Unknown() { --wasapi::alive; }
 };
 
 struct RenderClient : Unknown<IAudioRenderClient> {
     HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override {
         if (Gone(wasapi::now)) return AUDCLNT_E_DEVICE_INVALIDATED;
+        // An event-driven stream's two buffers: one plays while the event
+        // asks for the other.
         const std::int64_t room = (stream.events ? 2 : 1) * std::int64_t{stream.buffer};
-        // An event-driven stream's wait for its event ends when there is room.
-        while (stream.events && stream.written - Played(wasapi::now) + frames > room) wasapi::now += 100'000;
         if (stream.written - Played(wasapi::now) + frames > room) return AUDCLNT_E_BUFFER_TOO_LARGE;
         stream.scratch.assign(std::size_t{frames} * wasapi::channels * wasapi::bytesPerSample, 0xa5);
         *data = stream.scratch.data();
@@ -124,6 +132,8 @@ struct Clock : Unknown<IAudioClock> {
 
 struct Client : Unknown<IAudioClient2> {
     const wasapi::Endpoint* endpoint;
+    UINT32 frames = 0;     // its buffer, or the aligned one it refused for
+    bool unaligned = false;  // whether it refused that
     explicit Client(const wasapi::Endpoint* e) : endpoint(e) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         *out = nullptr;
@@ -135,7 +145,7 @@ struct Client : Unknown<IAudioClient2> {
     bool Exclusive(const WAVEFORMATEX* f) const {
         const auto& rates = endpoint->exclusiveRates;
         const auto& formats = endpoint->exclusiveFormats;
-        return std::find(rates.begin(), rates.end(), f->nSamplesPerSec) != rates.end() &&
+        return Consistent(f) && std::find(rates.begin(), rates.end(), f->nSamplesPerSec) != rates.end() &&
                std::find(formats.begin(), formats.end(), FormatName(f)) != formats.end();
     }
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
@@ -149,6 +159,13 @@ struct Client : Unknown<IAudioClient2> {
         if (exclusive && events && FAILED(endpoint->eventsRefusal)) return endpoint->eventsRefusal;
         if (exclusive && !events && FAILED(endpoint->timerRefusal)) return endpoint->timerRefusal;
         if (exclusive ? !Exclusive(f) : f->nSamplesPerSec != endpoint->mixRate) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+        frames = static_cast<UINT32>(duration * f->nSamplesPerSec / 10'000'000);
+        const unsigned align = exclusive ? endpoint->alignFrames : 0;
+        if (align != 0 && frames % align != 0) {
+            frames += align - frames % align;
+            unaligned = true;
+            return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
+        }
         wasapi::initialized = text;
         wasapi::channels = f->nChannels;
         wasapi::bytesPerSample = f->wBitsPerSample / 8;
@@ -156,13 +173,13 @@ struct Client : Unknown<IAudioClient2> {
         stream = Stream{};
         stream.endpoint = endpoint;
         stream.rate = f->nSamplesPerSec;
-        stream.buffer = static_cast<UINT32>(duration * stream.rate / 10'000'000);
+        stream.buffer = frames;
         stream.events = events;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override {
-        *frames = stream.buffer;
-        return S_OK;
+    HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* size) override {
+        *size = frames;
+        return unaligned ? endpoint->alignedSizeRefusal : S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* padding) override {
@@ -296,6 +313,28 @@ HRESULT WINAPI CreateStandIn(REFCLSID clsid, LPUNKNOWN, DWORD, REFIID iid, LPVOI
     return S_OK;
 }
 
+// CoInitializeEx as the host left the thread.
+HRESULT WINAPI InitializeCom(LPVOID, DWORD) {
+    return wasapi::endpoints.empty() ? S_OK : wasapi::endpoints[0].comAnswer;
+}
+
+// The wait for the stream's buffer event moves the virtual clock on until
+// a buffer is free; other waits are the system's.
+DWORD WINAPI WaitForEvent(HANDLE handle, DWORD ms) {
+    if (handle == nullptr || handle != stream.event) {
+        static const auto wait = reinterpret_cast<DWORD(WINAPI*)(HANDLE, DWORD)>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "WaitForSingleObject")));
+        return wait(handle, ms);
+    }
+    const wasapi::Endpoint& e = *stream.endpoint;
+    if (e.silentAt != 0 && wasapi::startedAt >= 0 && wasapi::now >= wasapi::startedAt + e.silentAt) {
+        wasapi::now += std::int64_t{ms} * 1'000'000;
+        return WAIT_TIMEOUT;
+    }
+    while (stream.written - Played(wasapi::now) > stream.buffer) wasapi::now += 100'000;
+    return WAIT_OBJECT_0;
+}
+
 EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE state) {
     wasapi::executionStates.push_back(state);
     return ES_CONTINUOUS;
@@ -304,10 +343,13 @@ EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE state) {
 }  // namespace
 
 // The import slots the sound file calls through, filled here instead of
-// from ole32's and kernel32's import libraries.
+// from ole32's and kernel32's import libraries (the whole program's: the
+// stand-in's wait passes other handles on).
 extern "C" {
 void* __imp_CoCreateInstance = reinterpret_cast<void*>(&CreateStandIn);
 void* __imp_SetThreadExecutionState = reinterpret_cast<void*>(&RecordExecutionState);
+void* __imp_CoInitializeEx = reinterpret_cast<void*>(&InitializeCom);
+void* __imp_WaitForSingleObject = reinterpret_cast<void*>(&WaitForEvent);
 }
 
 double wasapi::HeardAt(std::int64_t t) {

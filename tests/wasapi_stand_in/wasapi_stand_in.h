@@ -31,6 +31,10 @@ struct Endpoint {
     int oddReading = 0;                         // this reading's position alone is 30 ms ahead
     std::int64_t goneAt = 0;                    // invalidated from here (ns after Start); 0: never
     std::int64_t latency = 0;                   // the first frame is heard this long after Start (ns)
+    std::int64_t silentAt = 0;                  // no buffer event from here (ns after Start); 0: always one
+    unsigned alignFrames = 0;                   // exclusive buffers must be a multiple of this many frames
+    HRESULT alignedSizeRefusal = S_OK;          // GetBufferSize's answer after refusing a buffer as unaligned
+    HRESULT comAnswer = S_OK;                   // CoInitializeEx's (how the host set up the thread's COM)
 };
 
 extern std::vector<Endpoint> endpoints;
@@ -46,6 +50,7 @@ extern bool isFloat;
 extern std::vector<std::uint8_t> bytes;     // everything released, in order
 extern std::int64_t startedAt;              // when Start came; -1: not yet
 extern std::vector<unsigned> executionStates;  // SetThreadExecutionState's arguments
+extern int alive;                           // stand-in interfaces not yet released
 
 // Frames heard by monotonic instant `t` (fractional), as the stream's
 // endpoint plays them: what a correct report's position maps to.
