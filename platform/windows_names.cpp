@@ -32,14 +32,16 @@ static std::string Narrow(const wchar_t* text) {
 void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
 
 void FindOutputPath(const char* path, OutputPath* out) {
-    // Opened as the program would write it, without changing it: NUL, CON
-    // and a pipe are no files on a disk, whatever their names.
-    const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    out->device = h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK;
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    std::snprintf(out->file, sizeof out->file, "%s", path);
+    // NUL, CON, COM1 (and NUL.wav, before Windows 11) name devices in any
+    // folder; in full they are in the device namespace, as pipes are.
+    const std::wstring name = Wide(path);
+    std::wstring full(32768, L'\0');
+    const DWORD n = GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    full.resize(n > 0 && n < full.size() ? n : 0);
+    if (full.empty()) full = name;
+    out->device = full.rfind(L"\\\\.\\", 0) == 0;
+    // ReplaceFile wants the full path under Wine.
+    std::snprintf(out->file, sizeof out->file, "%s", out->device ? path : Narrow(full.c_str()).c_str());
 }
 
 std::FILE* OpenOutputFile(const char* path) { return _wfopen(Wide(path).c_str(), L"wb"); }
