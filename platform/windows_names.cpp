@@ -72,7 +72,7 @@ const char* ReplaceOutputFile(const char* written, const char* file) {
 
 void RemoveOutputFile(const char* path) { DeleteFileW(Wide(path).c_str()); }
 
-// TZ names the C library's names itself.
+// A TZ rule's names, cut as on POSIX systems: a rule may name its zone at any length.
 constexpr std::size_t kZoneNameColumns = 6;
 
 void LocalZoneText(char* text, std::size_t size, std::int64_t utc, std::int32_t offset, bool summer) {
