@@ -69,6 +69,7 @@ static std::int64_t WaitForMinute(std::int64_t* minute) {
 // Takes the settings from the command line; returns the exit status when
 // the program ends here, -1 when it goes on to transmit.
 static int ReadCommandLine(int argc, char** argv, Options* options) {
+    UseUtf8Console();
     std::string problem;
     switch (ParseCommandLine(argc, argv, options, &problem)) {
     case SHOW_HELP:

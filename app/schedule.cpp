@@ -96,19 +96,6 @@ static void FormatSymbols(char* text, Station station, const std::uint8_t* frame
     text[n - 1] = '\0';
 }
 
-// The longest zone name a status line shows: the zone data's own run to
-// six letters (POSIX's minimum for TZ names); a TZ rule may name its zone
-// at any length, and the line keeps to 100 columns.
-constexpr std::size_t kZoneNameColumns = 6;
-
-// The local zone's name as the C library gives it (EST, IST).
-static void LocalZoneName(char* name, std::size_t size, std::int64_t utc) {
-    const std::time_t t = static_cast<std::time_t>(utc);
-    const std::tm* local = std::localtime(&t);
-    if (local == nullptr || std::strftime(name, size, "%Z", local) == 0) std::snprintf(name, size, "local");
-    if (size > kZoneNameColumns) name[kZoneNameColumns] = '\0';
-}
-
 void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& settings, std::int64_t frameStart,
                       const std::uint8_t* frame) {
     static const char* const kWeekDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -118,7 +105,7 @@ void FormatStatusLine(char* line, std::size_t size, const TransmitSettings& sett
     const CarriedZone zone = ZoneCarried(settings.station, settings.zone, minute);
     char zoneName[64];
     if (zone.name != nullptr) std::snprintf(zoneName, sizeof zoneName, "%s", zone.name);
-    else LocalZoneName(zoneName, sizeof zoneName, minute);
+    else LocalZoneText(zoneName, sizeof zoneName, minute, zone.offset, zone.summer);
     char offset[32] = "";
     if (settings.offset != 0) {
         const std::int32_t east = settings.offset < 0 ? -settings.offset : settings.offset;

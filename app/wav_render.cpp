@@ -4,9 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "app/start_up.h"
@@ -98,19 +96,25 @@ static std::vector<RenderedMinute> MinutesOf(const TransmitSettings& s, std::int
 }
 
 // Where the samples are written first: for a regular file (or none yet) a
-// temporary file beside it, renamed over it once complete, so that a
-// failed render leaves nothing half-written; a device or a pipe directly.
-static std::string WrittenFirst(const char* path) {
-    std::error_code ignored;
-    const std::filesystem::file_status status = std::filesystem::status(path, ignored);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return path;
-    return std::string(path) + ".partial";
+// temporary file beside it (beside the file a link names), renamed over it
+// once complete, so that a failed render leaves nothing half-written; a
+// device or a pipe directly.
+struct WavTarget {
+    std::string written;  // the file the samples go to
+    std::string file;     // the file they end in; "": written in place
+};
+
+static WavTarget TargetOf(const char* path) {
+    OutputPath found;
+    FindOutputPath(path, &found);
+    if (found.device) return {path, ""};
+    return {std::string(found.file) + ".partial", found.file};
 }
 
 // Writes the file to `to`; returns the system's reason for a failure, else "".
 static std::string WriteWav(const std::string& to, unsigned rate, const TransmitSettings& s,
                             const std::vector<RenderedMinute>& minutes) {
-    std::FILE* out = std::fopen(to.c_str(), "wb");
+    std::FILE* out = OpenOutputFile(to.c_str());
     if (out == nullptr) return std::strerror(errno);
     errno = 0;
     int error = 0;
@@ -122,16 +126,15 @@ static std::string WriteWav(const std::string& to, unsigned rate, const Transmit
     return error != 0 ? std::strerror(error) : "";
 }
 
-// Renames the temporary file over `path`; returns the reason for a failure.
-static std::string Publish(const std::string& written, const char* path) {
-    std::error_code error;
-    if (written != path) std::filesystem::rename(written, path, error);
-    return error ? error.message() : "";
+// Renames the temporary file over the target; returns the reason for a failure.
+static std::string Publish(const WavTarget& target) {
+    if (target.file.empty()) return "";
+    const char* problem = ReplaceOutputFile(target.written.c_str(), target.file.c_str());
+    return problem != nullptr ? problem : "";
 }
 
-static void Discard(const std::string& written, const char* path) {
-    std::error_code ignored;
-    if (written != path) std::filesystem::remove(written, ignored);
+static void Discard(const WavTarget& target) {
+    if (!target.file.empty()) RemoveOutputFile(target.written.c_str());
 }
 
 static void Announce(const char* path, unsigned rate, const TransmitSettings& s, bool tied, std::int64_t first,
@@ -171,9 +174,9 @@ int RenderWav(const char* path, unsigned rate, int frames, TransmitSettings sett
     // the windows, hold only when played from the second named; a carrier,
     // or frames that carry --time, at any second 59.
     const bool tied = !settings.carrier && (chosen < 0 || settings.windowCount > 0);
-    const std::string written = WrittenFirst(path);
+    const WavTarget target = TargetOf(path);
     // A device or a pipe has taken the samples already: nothing to redo.
-    const bool redo = tied && written != path;
+    const bool redo = tied && !target.file.empty();
     double perSample = kRenderNanosecondsPerSample;
     for (int tries = 1;; ++tries) {
         const std::int64_t started = UtcNanoseconds();
@@ -190,12 +193,12 @@ int RenderWav(const char* path, unsigned rate, int frames, TransmitSettings sett
         if (chosen >= 0) settings.shift = chosen - plan.first;
         LoadFrameRules(settings, plan.first);
         const std::vector<RenderedMinute> minutes = MinutesOf(settings, plan.first, plan.span);
-        std::string problem = WriteWav(written, rate, settings, minutes);
+        std::string problem = WriteWav(target.written, rate, settings, minutes);
         const std::int64_t ended = UtcNanoseconds();
         const bool late = redo && ended + kLeadNanoseconds > (plan.first - 1) * kNanosecondsPerSecond;
-        if (problem.empty() && !late) problem = Publish(written, path);
+        if (problem.empty() && !late) problem = Publish(target);
         if (!problem.empty()) {
-            Discard(written, path);
+            Discard(target);
             std::fprintf(stderr, "dcf77tx: cannot write %s: %s\n", path, problem.c_str());
             return 1;
         }
@@ -204,7 +207,7 @@ int RenderWav(const char* path, unsigned rate, int frames, TransmitSettings sett
             return 0;
         }
         if (tries == kRenderTries) {
-            Discard(written, path);
+            Discard(target);
             std::fprintf(stderr, "dcf77tx: cannot render %s in time: %d tries each ended after the second it was for\n",
                          path, kRenderTries);
             return 1;

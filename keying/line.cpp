@@ -61,9 +61,11 @@ void PinClose() { CloseLine(hCom); }
 
 // In option runs, the one failure line: "dcf77tx: /dev/ttyS0: not a serial
 // port with DTR and RTS: Inappropriate ioctl for device", with the one thing
-// to do where there is one.
+// to do where there is one; a device by the name it was given (COM12, not
+// the \\.\COM12 opened).
 [[noreturn]] static void Refuse(const char* what, std::uint32_t code) {
-    std::fprintf(stderr, "dcf77tx: %s: %s%s%s\n", lineName, what, LineErrorText(code), LineErrorAdvice(code, lineName));
+    std::fprintf(stderr, "dcf77tx: %s: %s%s%s\n", Device != nullptr ? Device : lineName, what, LineErrorText(code),
+                 LineErrorAdvice(code, lineName));
     ReleaseTimers();
     std::exit(1);
 }

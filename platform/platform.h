@@ -5,6 +5,8 @@
 // zone, and the system's own words for a failure. Implemented once per
 // operating system (posix_line.cpp with linux_clock.cpp, windows.cpp); the
 // build picks the files, and tests and benchmarks link stand-ins instead.
+// The names of files written, the console's text and the local zone's name
+// (posix_names.cpp, windows_names.cpp) are the real ones in tests too.
 #pragma once
 
 #include <cstddef>
@@ -112,3 +114,31 @@ const char* LineErrorAdvice(std::uint32_t code, const char* name);
 
 // Whether `stream` writes to a terminal, where a line may be redrawn.
 bool IsTerminal(std::FILE* stream);
+
+// Text is UTF-8 throughout: file and device names, the command line and
+// what is printed. Makes the console show it so; called first in option runs.
+void UseUtf8Console();
+
+// Where a file the program writes whole (--wav) goes.
+struct OutputPath {
+    bool device;      // a device or a pipe (/dev/null, NUL, CON): written in place
+    char file[4096];  // else the regular file to replace: the path, or the
+                      // file a symbolic link names (existing or not)
+};
+void FindOutputPath(const char* path, OutputPath* out);
+
+// Opens `path` for writing from its start, binary.
+std::FILE* OpenOutputFile(const char* path);
+
+// Renames `written` over `file`, giving it the permissions (and on POSIX
+// the owner, where allowed) `file` had. Null, or the system's words for
+// the failure.
+const char* ReplaceOutputFile(const char* written, const char* file);
+
+void RemoveOutputFile(const char* path);
+
+// The name of the local zone at `utc` for a status line, at most 9
+// columns, the zone then `offset` seconds east of UTC with summer time
+// `summer` in force: the C library's (CET, EST) where it knows a short
+// one, else the usual abbreviation or UTC+1 style.
+void LocalZoneText(char* text, std::size_t size, std::int64_t utc, std::int32_t offset, bool summer);

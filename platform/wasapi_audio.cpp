@@ -114,19 +114,19 @@ bool AudioNameAmbiguous() {
     return nameAmbiguous;
 }
 
-// Text in the system's code page, as the console and the command line use.
+// Text in UTF-8, as the program's text is throughout.
 static std::string Narrow(const wchar_t* text) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? n : 1, '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
     return out;
 }
 
 static std::wstring Widen(const char* text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
     std::wstring out(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(), n);
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), n);
     out.resize(std::wcslen(out.c_str()));
     return out;
 }

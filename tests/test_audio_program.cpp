@@ -333,7 +333,7 @@ TEST(AudioProgram, ChosenTimeAndRunLimit) {
 }
 
 // A WAV file's samples; its header's sizes must describe the file.
-static std::vector<std::int16_t> ReadWav(const std::string& path) {
+static std::vector<std::int16_t> ReadWav(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (bytes.size() < 44) {
@@ -369,30 +369,54 @@ static std::string Stretches(const std::vector<std::int16_t>& samples) {
     return kinds;
 }
 
+// What the file named is before the run.
+enum WavBefore {
+    NOTHING,
+    A_LINK,          // a symbolic link to kept/target.wav, an existing file
+    A_FILE_0640,     // a file with permissions rw-r-----
+};
+
 struct WavCase {
     const char* what;
-    const char* arguments;  // rendering DCF77 at 8000 Hz into out.wav
+    const char* arguments;  // rendering DCF77 at 8000 Hz into `into`
     std::int64_t startUtcMs;
     std::string conf;       // more for the simulated machine
     int fileBlocks;         // the file size limit, 512-byte blocks; 0: none
     int status;
     std::string out, err;
-    const char* stretches;  // see Stretches; "": no file at all
+    const char* stretches;  // see Stretches; "": no file at all; "device": nothing to read back
+    std::string into = "out.wav";
+    WavBefore before = NOTHING;
 };
+
+#ifdef _WIN32
+const std::string kNullDevice = "NUL";
+#else
+const std::string kNullDevice = "/dev/null";
+#endif
+
+// A name in UTF-8 as a path, on Windows too.
+static std::filesystem::path Utf8(const std::string& name) {
+    return std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size());
+}
 
 TEST(AudioProgram, WavFiles) {
     UseZone("UTC0");
     const std::int64_t dec11 = 1260534896000;  // 2009-12-11 12:34:56 UTC
-    const std::string tone = "out.wav at 8000 Hz: 3369.57 Hz, the 23rd subharmonic of 77500 Hz (audible)\n";
+    auto toneOf = [](const std::string& name) {
+        return name + " at 8000 Hz: 3369.57 Hz, the 23rd subharmonic of 77500 Hz (audible)\n";
+    };
+    const std::string tone = toneOf("out.wav"), carrier = "steady full carrier, no time code\n";
+    const std::string oneFrame = "Starts at 2009-12-11 12:35:59 UTC: play it from that second; 1 whole frame follows.\n";
     const WavCase cases[] = {
         {"a steady carrier", "--carrier --minutes 2", dec11, "", 0, 0,
-         tone + "steady full carrier, no time code\nPlay it at any time: 2 minutes and 1 second of it.\n", "", "CCC"},
+         tone + carrier + "Play it at any time: 2 minutes and 1 second of it.\n", "", "CCC"},
         {"silence outside the windows", "--minutes 2 --window 12:36-12:37,12:38-12:39", dec11, "", 0, 0,
          tone + "Starts at 2009-12-11 12:35:59 UTC: play it from that second; 2 whole frames follow within 3 "
                 "minutes, silent outside the windows.\n",
          "", "CFSF"},
-        {"started within second 59: the next minute's", "--minutes 1", dec11 + 3'500, "", 0, 0,
-         tone + "Starts at 2009-12-11 12:35:59 UTC: play it from that second; 1 whole frame follows.\n", "", "CF"},
+        {"started within second 59: the next minute's", "--minutes 1", dec11 + 3'500, "", 0, 0, tone + oneFrame, "",
+         "CF"},
         {"a render that ends too late is done again for a later minute", "--minutes 1", dec11,
          "held_read_at_utc_ms " + std::to_string(dec11) + "\nheld_read_us 40000000\n", 0, 0,
          tone + "Starts at 2009-12-11 12:36:59 UTC: play it from that second; 1 whole frame follows.\n", "", "CF"},
@@ -401,24 +425,52 @@ TEST(AudioProgram, WavFiles) {
         // 975872 bytes of 976044: only the last, buffered write fails.
         {"a file size limit", "--minutes 1", dec11, "", 1906, 1, "",
          "dcf77tx: cannot write out.wav: " + std::string(std::strerror(EFBIG)) + "\n", ""},
+        {"a device is written in place", "--carrier --minutes 1", dec11, "", 0, 0,
+         toneOf(kNullDevice) + carrier + "Play it at any time: 1 minute and 1 second of it.\n", "", "device",
+         kNullDevice},
+        {"a name in any script", "--minutes 1", dec11 + 3'500, "", 0, 0, toneOf("Ωmega 時報.wav") + oneFrame, "", "CF",
+         "Ωmega 時報.wav"},
+        {"a link: the file it names is replaced, the link stays", "--minutes 1", dec11 + 3'500, "", 0, 0,
+         tone + oneFrame, "", "CF", "out.wav", A_LINK},
+        {"an existing file keeps its permissions", "--minutes 1", dec11 + 3'500, "", 0, 0, tone + oneFrame, "", "CF",
+         "out.wav", A_FILE_0640},
     };
     for (const WavCase& c : cases) {
 #ifdef _WIN32
-        if (c.fileBlocks > 0) continue;  // no ulimit in cmd.exe
+        if (c.fileBlocks > 0 || c.before == A_LINK) continue;  // no ulimit in cmd.exe, no links for users
 #endif
         SCOPED_TRACE(c.what);
-        const std::string file = RunDirectory() + "/out.wav";
-        std::filesystem::remove(file);
+        const std::filesystem::path file = c.into == kNullDevice ? Utf8(c.into) : Utf8(RunDirectory() + "/" + c.into);
+        std::filesystem::remove_all(RunDirectory());
+        std::filesystem::create_directories(RunDirectory() + "/kept");
+        std::filesystem::perms before{};
+        if (c.before != NOTHING) {
+            const std::string kept = RunDirectory() + (c.before == A_LINK ? "/kept/target.wav" : "/out.wav");
+            std::ofstream(kept) << "an older file";
+            std::filesystem::permissions(kept, static_cast<std::filesystem::perms>(0640));
+            before = std::filesystem::status(kept).permissions();
+            if (c.before == A_LINK) std::filesystem::create_symlink("kept/target.wav", file);
+        }
         RunSettings settings{"", c.startUtcMs, 100};
-        settings.arguments = std::string("--wav out.wav --rate 8000 ") + c.arguments;
+        settings.arguments = "--wav \"" + c.into + "\" --rate 8000 " + c.arguments;
         settings.simConf = c.conf;
         settings.fileBlocks = c.fileBlocks;
         const ProgramRun run = RunProgram(settings);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, c.err);
-        EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
-        if (*c.stretches == '\0') EXPECT_FALSE(std::filesystem::exists(file));
-        else EXPECT_EQ(Stretches(ReadWav(file)), c.stretches);
+        // Nothing half-written is left anywhere, nor next to the device.
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(RunDirectory()))
+            EXPECT_NE(entry.path().extension(), ".partial") << entry.path();
+        EXPECT_FALSE(std::filesystem::exists(Utf8(c.into + ".partial")));
+        EXPECT_EQ(std::filesystem::is_symlink(file), c.before == A_LINK);
+        if (c.before != NOTHING) {
+            EXPECT_EQ(static_cast<int>(std::filesystem::status(file).permissions()), static_cast<int>(before));
+        }
+        if (*c.stretches == '\0') {
+            EXPECT_FALSE(std::filesystem::exists(file));
+        } else if (std::string(c.stretches) != "device") {
+            EXPECT_EQ(Stretches(ReadWav(file)), c.stretches);
+        }
     }
 }

@@ -7,6 +7,7 @@
 #include "keying/keying.h"
 #include "stderr_matcher.h"
 #include "win32_stand_in.h"
+#include "windows_zone.h"
 
 // A port whose current settings differ from ours everywhere.
 static DCB Unusual() {
@@ -131,6 +132,11 @@ TEST(WindowsLineDeathTest, OptionRunsReleaseTheLinesAtTheOpen) {
     win32::failing = "CreateFileA";
     EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
                 StderrIs("dcf77tx: \\\\.\\COM3: The system cannot find the file specified\n"));
+    // A device is named as it was given, not as the path opened.
+    Device = "COM99";
+    EXPECT_EXIT(PinOpen(), ::testing::ExitedWithCode(1),
+                StderrIs("dcf77tx: COM99: The system cannot find the file specified\n"));
+    Device = nullptr;
     ExplainLineErrors = ReleaseLinesAtOpen = false;
 }
 
@@ -211,5 +217,31 @@ TEST(WindowsLine, NamesDevicesGivenByPath) {
         char name[64];
         FormatDevicePath(name, sizeof name, c[0]);
         EXPECT_STREQ(name, c[1]) << c[0];
+    }
+}
+
+TEST(WindowsZone, AbbreviationsWhereKnownElseTheOffset) {
+    struct {
+        const char* keyName;
+        int offset;
+        bool summer;
+        const char* text;
+    } const cases[] = {
+        {"W. Europe Standard Time", 3600, false, "CET"},
+        {"Central Europe Standard Time", 7200, true, "CEST"},
+        {"GMT Standard Time", 3600, true, "BST"},
+        {"Eastern Standard Time", -4 * 3600, true, "EDT"},
+        // An offset the name does not stand for, and zones not in the list.
+        {"W. Europe Standard Time", 7200, false, "UTC+2"},
+        {"Greenwich Standard Time", 3600, true, "UTC+1"},
+        {"Venezuela Standard Time", -4 * 3600, false, "UTC-4"},
+        {"Newfoundland Standard Time", -3 * 3600 - 1800, false, "NST"},
+        {"Chatham Islands Standard Time", 13 * 3600 + 2700, true, "UTC+13:45"},
+        {"", -1800, false, "UTC-0:30"},
+    };
+    for (const auto& c : cases) {
+        char text[16];
+        WindowsZoneText(text, sizeof text, c.keyName, c.offset, c.summer);
+        EXPECT_STREQ(text, c.text) << c.keyName << " " << c.offset;
     }
 }
