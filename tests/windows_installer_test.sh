@@ -23,7 +23,7 @@ wineserver=$(dirname "$wine")/wineserver
 [[ -x $wineserver ]] || wineserver=wineserver
 
 fail() { echo "FAIL: $*"; exit 1; }
-pass() { echo "ok: $*"; }
+pass() { echo "ok (${SECONDS} s): $*"; }
 
 cd "$build"
 rm -f dcf77tx-*-win64.exe dcf77tx-*-win64.zip
@@ -179,21 +179,23 @@ pass "installed into $target: the first installation removed"
 # dcf77tx.log.old) while the program runs. No row lets the program ask an
 # NTP server, whether or not it knows --ntp.
 logon=${target}'\dcf77tx-logon.exe'
+rows=0
 while IFS='|' read -r text want said; do
   [[ -z $text || $text == '#'* ]] && continue
+  rows=$((rows + 1))
   IFS='|' read -ra said <<<"$said"
   printf '%b' "$text" >"$settings"
   rm -f "$log" "$log.old"
   if [[ $want == going ]]; then
     printf 'x%.0s' {1..149} >"$log" && echo >>"$log"
-    "$wine" "$logon" --log-limit 200 &
+    "$wine" "$logon" --log-limit 200 </dev/null &
     for _ in {1..60}; do grep -qs 'next try in' "$log" && break; sleep 0.5; done
     kill $!
     [[ $(stat -c %s "$log") -le 200 && $(stat -c %s "$log.old") -le 200 ]] && ! grep -q xxxxxxxx "$log" "$log.old" ||
       fail "the log was not kept under 200 bytes: $(ls -l "$log"*)"
     got=$(cat "$log.old" "$log" | tr -d '\r')
   else
-    run "$logon"
+    run "$logon" </dev/null
     [[ $status == "$want" ]] || fail "the launcher with [$text]: status $status, not $want; the log: $(cat "$log")"
     got=$(tr -d '\r' <"$log")
   fi
@@ -212,8 +214,8 @@ OUTPUTT=--device|2|C:\ProgramData\dcf77tx\settings.txt, line 1: unknown setting 
 \nDEVICE="Speakers"|2|line 2: the value goes without quotes ('"Speakers"'): stopped
 FACTOR=abc|2|line 1: FACTOR is a number such as 100 or 98.7 ('abc'): stopped
 EOF
-[[ ! -e $c/injected.txt ]] || fail "a setting ran as a command"
-pass "the logon launcher"
+[[ $rows == 6 && ! -e $c/injected.txt ]] || fail "$rows rows, or a setting ran as a command"
+pass "the logon launcher: $rows settings files"
 
 # The uninstaller copies itself away and returns at once: wait for Wine.
 "$wine" "$target\\Uninstall.exe" /S || fail "the uninstaller ended with status $?"
