@@ -305,11 +305,11 @@ static HRESULT ActiveEndpoints(IMMDeviceEnumerator* enumerator, std::vector<IMMD
     return S_OK;
 }
 
-// The endpoint `name` stands for: "default", an endpoint ID, or a part of
+// The endpoint `name` stands for: "default" (any case), an endpoint ID, or a part of
 // one friendly name (any case). Null with `text` saying why.
 static IMMDevice* FindEndpoint(IMMDeviceEnumerator* enumerator, const char* name, std::string* text) {
     IMMDevice* found = nullptr;
-    if (std::strcmp(name, "default") == 0) {
+    if (Lower(Widen(name)) == L"default") {
         const HRESULT hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &found);
         if (FAILED(hr)) *text = std::string(name) + ": no default playback device: " + ErrorText(hr);
         return SUCCEEDED(hr) ? found : nullptr;

@@ -151,6 +151,8 @@ TEST(WasapiAudio, ANameMatchingSeveralDevicesIsTheCommandLinesFault) {
     EXPECT_TRUE(OpenAudio("default", 0, &opened, problem, sizeof problem)) << problem;
     EXPECT_EQ(wasapi::initialized, "shared float/8 48000 flags 0");
     DrainAudio();
+    EXPECT_TRUE(OpenAudio("DEFAULT", 0, &opened, problem, sizeof problem)) << problem;  // in any case
+    DrainAudio();
 }
 
 TEST(WasapiAudio, ListsEndpointsWithTheirExactRates) {

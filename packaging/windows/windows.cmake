@@ -1,13 +1,17 @@
 # The Windows package: the programs, the licence, the Windows guide and both
 # manuals as text, the logon task's launcher and its settings, all in one
 # folder. `cpack` makes an NSIS installer (its template lies beside this
-# file) and a zip of the same files. Texts get Windows line ends.
+# file) and a zip of the programs and texts without the launcher and its
+# settings, which need the installer's task and %ProgramData%\dcf77tx.
+# Texts get Windows line ends.
 install(TARGETS dcf77tx quaver RUNTIME DESTINATION .)
+install(TARGETS dcf77tx-logon RUNTIME DESTINATION . COMPONENT logon)
 # Static, as the cross build's toolchain file links them, so that a native
 # MSYS2 build also runs where MinGW's libraries are not installed.
 if(MINGW)
   target_link_options(dcf77tx PRIVATE -static)
   target_link_options(quaver PRIVATE -static)
+  target_link_options(dcf77tx-logon PRIVATE -static)
 endif()
 
 set(dcf_windows_texts ${CMAKE_CURRENT_BINARY_DIR}/windows-package)
@@ -42,13 +46,10 @@ dcf_windows_text(${CMAKE_CURRENT_SOURCE_DIR}/LICENSE LICENSE.txt)
 # The settings as installed; the installer copies them to
 # %ProgramData%\dcf77tx\settings.txt where that is absent.
 dcf_windows_text(${CMAKE_CURRENT_LIST_DIR}/settings.txt settings-default.txt)
-dcf_windows_text(${CMAKE_CURRENT_LIST_DIR}/dcf77tx-logon.cmd dcf77tx-logon.cmd)
-dcf_windows_text(${CMAKE_CURRENT_LIST_DIR}/dcf77tx-logon.vbs dcf77tx-logon.vbs)
 install(FILES ${dcf_windows_texts}/dcf77tx-manual.txt ${dcf_windows_texts}/quaver-manual.txt
               ${dcf_windows_texts}/README.txt ${dcf_windows_texts}/LICENSE.txt
-              ${dcf_windows_texts}/settings-default.txt ${dcf_windows_texts}/dcf77tx-logon.cmd
-              ${dcf_windows_texts}/dcf77tx-logon.vbs
         DESTINATION .)
+install(FILES ${dcf_windows_texts}/settings-default.txt DESTINATION . COMPONENT logon)
 
 set(CPACK_PACKAGE_NAME dcf77tx)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -59,4 +60,7 @@ set(CPACK_RESOURCE_FILE_LICENSE ${dcf_windows_texts}/LICENSE.txt)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR NSIS ZIP)
 set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+# One set of files for the installer; the zip leaves out the launcher.
+set(CPACK_MONOLITHIC_INSTALL ON)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/zip-files.cmake)
 include(CPack)
