@@ -97,6 +97,7 @@ static Figures Run(const Case& c) {
         const std::int64_t at = utcAt(heard(static_cast<double>(from)));
         if (at < firstFrame) continue;
         const Demodulation s = Demodulate(samples.data() + from, slice, 1e9 / period, 15500, 0);
+        if (s.fullPeak == 0) continue;  // silent until a later first frame
         const double hz = 5 * s.carrierHz - 77500;
         const std::int64_t end = utcAt(heard(static_cast<double>(from + slice)));
         const bool slewing = c.slewPpm != 0 && end > event && at < event + static_cast<std::int64_t>(slewSeconds * 1e9);
