@@ -15,8 +15,9 @@
 // A device whose delay stays 0 this long from the first report is
 // refused ...
 constexpr std::int64_t kCheckNanoseconds = 2'000'000'000;
-// ... and one whose frames leave, once they do, at none of the rates
-// judged over this long after the first leaves (or that lets none leave).
+// ... and after this long, one whose frames do not leave, or whose frames,
+// from the first that leaves, never leave within kRateTolerance of its rate
+// over a stretch (below).
 constexpr std::int64_t kJudgeNanoseconds = 20'000'000'000;
 // The rate is judged over a stretch of reports from this long ...
 constexpr std::int64_t kStretchNanoseconds = 1'000'000'000;
