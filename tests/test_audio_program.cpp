@@ -40,8 +40,7 @@ TEST(AudioProgram, SoundDeviceRefusedOrGone) {
          "dcf77tx: --audio sim matches several playback devices: sim 1, sim 2\nTry 'dcf77tx --help'.\n"},
         {"--audio sim --port 2", "", 2, "",
          "dcf77tx: --audio and the serial port (--port, --device) exclude each other\nTry 'dcf77tx --help'.\n"},
-        // A device that keeps no time, or not at its rate, ends the run
-        // (status 0: the run's 30 s of virtual time ran out).
+        // A device that keeps no time, or not at its rate, ends the run.
         {"--audio sim --zone cet --minutes 2", "audio_keeps_no_time 1\n", 1, kDcf77At48k,
          "dcf77tx: the sound device sim reports no playback timing: its delay stays 0\n"},
         {"--audio sim", "audio_ppm 60000\n", 1, kDcf77At48k,
@@ -50,7 +49,8 @@ TEST(AudioProgram, SoundDeviceRefusedOrGone) {
         {"--audio sim", "audio_delay_lost_after_ms 600\n", 1, kDcf77At48k,
          "dcf77tx: the sound device sim reports no playback timing: its delay fell to 0\n"},
         // As PulseAudio under Wine: 10 ms packets, two thirds of the rate for
-        // 3 s after each start, running dry once in it; then steady.
+        // 3 s after each start, running dry once in it; then steady: played
+        // on (status 0: the run's 30 s of virtual time ran out).
         {"--audio sim", "audio_granule 480\naudio_slow_ms 3000\naudio_slow_rate 0.64\naudio_stall_after_ms 1500\n"
          "audio_stall_ms 300\n", 0, kDcf77At48k,
          "dcf77tx: the sound output ran dry (an underrun or a suspend) and restarted: the frame in progress ends; "
