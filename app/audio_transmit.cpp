@@ -69,6 +69,12 @@ static void KeyedFrame(AudioRun* run, std::int64_t frameStart, std::uint8_t* fra
     BuildKeyedFrame(run->settings, frameStart, frame);
 }
 
+// Whether edges may be keyed: the device keeps time, and its clock is
+// known well enough.
+static bool Keyable(const AudioRun& run) {
+    return run.check.verdict == TIMING_KEPT && DeviceClockReady(run.clock);
+}
+
 // Plans UTC second `second`: a frame's second, from a minute in a window
 // on which the device's clock is known; the seconds 58 (full carrier) and
 // 59 that lead into such a minute; silence outside the windows, before the
@@ -82,7 +88,7 @@ static void PlanNextSecond(AudioRun* run, std::int64_t second) {
         return;
     }
     if (position == 0) {
-        run->inFrame = Sending(run, minute) && DeviceClockReady(run->clock);
+        run->inFrame = Sending(run, minute) && Keyable(*run);
         if (run->inFrame) {
             KeyedFrame(run, second, run->frame);
             run->begun = true;
@@ -97,13 +103,13 @@ static void PlanNextSecond(AudioRun* run, std::int64_t second) {
     }
     if (run->inFrame) {
         PlanSecond(&run->carrier, s.station, run->frame[position], position, start);
-    } else if (position == 59 && Sending(run, minute + 60) && DeviceClockReady(run->clock)) {
+    } else if (position == 59 && Sending(run, minute + 60) && Keyable(*run)) {
         std::uint8_t before[kFrameLength];
         KeyedFrame(run, minute + 60, run->frame);
         BuildKeyedFrame(run->settings, minute, before);
         run->begun = true;
         PlanSecond(&run->carrier, s.station, before[59], 59, start);
-    } else if (position == 58 && Sending(run, minute + 60) && DeviceClockReady(run->clock)) {
+    } else if (position == 58 && Sending(run, minute + 60) && Keyable(*run)) {
         // The full carrier a second ahead, so that a second 59 that
         // starts reduced (WWVB's marker) is heard as such.
         run->begun = true;
@@ -163,24 +169,15 @@ static std::int64_t RawMinusMonotonic() {
     return best;
 }
 
-// Says once each that a rate lies beyond what the program follows.
-static void SayRatesBeyondReach(const AudioRun& run, const char* device, bool* saidCard, bool* saidUtc) {
-    if (run.clock.clamped && !*saidCard) {
-        std::fprintf(stderr,
-                     "dcf77tx: the sound device %s plays %+.0f ppm off %u Hz by the computer's oscillator, "
-                     "beyond the %.0f ppm followed: its edges drift off the UTC second\n",
-                     device, run.clock.measuredPpm, run.clock.rate, kMaxRatePpm);
-        std::fflush(stderr);
-        *saidCard = true;
-    }
-    if (run.scale.clamped && !*saidUtc) {
-        std::fprintf(stderr,
-                     "dcf77tx: the UTC clock runs %+.0f ppm off the computer's oscillator, beyond the %.0f ppm "
-                     "followed: the carrier's frequency is off by the rest\n",
-                     run.scale.measuredPpm, kMaxScalePpm);
-        std::fflush(stderr);
-        *saidUtc = true;
-    }
+// Says once that the UTC clock's rate lies beyond what the program follows.
+static void SayUtcRateBeyondReach(const AudioRun& run, bool* said) {
+    if (!run.scale.clamped || *said) return;
+    std::fprintf(stderr,
+                 "dcf77tx: the UTC clock runs %+.0f ppm off the computer's oscillator, beyond the %.0f ppm "
+                 "followed: the carrier's frequency is off by the rest\n",
+                 run.scale.measuredPpm, kMaxScalePpm);
+    std::fflush(stderr);
+    *said = true;
 }
 
 int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, std::int64_t chosen) {
@@ -223,7 +220,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     run.quiet = false;
     std::vector<std::int16_t> block(opened / kBlocksPerSecond);
     bool restarted = false;  // the stream started afresh since the last block
-    bool saidCard = false, saidUtc = false;
+    bool saidUtc = false;
     for (;;) {
         AudioReport report{};
         const AudioOutcome reported = ReportAudio(&report);
@@ -239,12 +236,24 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         const std::int64_t step = NoteClockReading(&run.scale, now + rawMinusMonotonic,
                                                    reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
         NoteAudioReport(&run.clock, report, rawMinusMonotonic);
+        const PlaybackTiming judged = run.check.verdict;
         if (CheckPlayback(&run.check, report) == TIMING_NONE) {
             std::fprintf(stderr, "dcf77tx: the sound device %s reports no playback timing: %s\n", device,
                          run.check.why);
             return 1;
         }
-        if (run.check.verdict == TIMING_KEPT) SayRatesBeyondReach(run, device, &saidCard, &saidUtc);
+        // The fit starts where the device's rate was found steady.
+        if (judged != TIMING_KEPT && run.check.verdict == TIMING_KEPT)
+            ForgetReportsBefore(&run.clock, run.check.steadyFrom + rawMinusMonotonic);
+        if (run.check.verdict == TIMING_KEPT && run.clock.beyondReach) {
+            // Its edges and carrier would be off: none is played.
+            std::fprintf(stderr,
+                         "dcf77tx: the sound device %s plays %+.0f ppm off %u Hz by the computer's oscillator, "
+                         "beyond the %.0f ppm followed\n",
+                         device, run.clock.measuredPpm, run.clock.rate, kFarthestRatePpm);
+            return 1;
+        }
+        if (run.check.verdict == TIMING_KEPT) SayUtcRateBeyondReach(run, &saidUtc);
 
         // The block's first frame on the UTC clock as it reads now; its
         // frames spaced as the card plays them on the UTC clock's lasting

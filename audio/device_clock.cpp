@@ -14,7 +14,7 @@ void ResetDeviceClock(DeviceClock* c, unsigned rate) {
     c->pending = false;
     c->spread = 0;
     c->measuredPpm = 0;
-    c->clamped = false;
+    c->beyondReach = false;
     c->lastPlayed = c->anchorFrame = c->anchorRaw = 0;
     c->originFrame = c->originRaw = 0;
     c->period = NominalPeriod(rate);
@@ -49,12 +49,14 @@ static void Fit(DeviceClock* c) {
     }
     const double nominal = NominalPeriod(c->rate);
     double period = nominal;
+    c->measuredPpm = 0;
+    c->beyondReach = false;
     if (DeviceClockSpan(*c) >= kReadySpanNanoseconds && sxx > 0) {
-        const double limit = nominal * kMaxRatePpm * 1e-6;
+        const bool longFit = DeviceClockSpan(*c) >= kRateBeyondSpanNanoseconds;
+        const double limit = nominal * (longFit ? kFarthestRatePpm : kMaxRatePpm) * 1e-6;
         const double measured = sxy / sxx;
         c->measuredPpm = (nominal / measured - 1) * 1e6;
-        c->clamped = c->clamped || (std::abs(measured - nominal) > limit &&
-                                    DeviceClockSpan(*c) >= kRateBeyondSpanNanoseconds);
+        c->beyondReach = longFit && std::abs(c->measuredPpm) > kFarthestRatePpm;
         period = std::clamp(measured, nominal - limit, nominal + limit);
     }
     // The newest stretch's line through its centre, taken at the newest
@@ -122,6 +124,15 @@ void NoteAudioReport(DeviceClock* c, const AudioReport& report, std::int64_t raw
     Fit(c);
 }
 
+void ForgetReportsBefore(DeviceClock* c, std::int64_t raw) {
+    // The newest report stays: the line goes on from it.
+    while (c->count > 1 && c->raw[c->first] < raw) {
+        c->first = (c->first + 1) % kClockPoints;
+        --c->count;
+    }
+    if (c->count > 0) Fit(c);
+}
+
 FrameTime WhenFrameLeaves(const DeviceClock& c, std::int64_t n) {
     if (c.count == 0) {
         const double period = NominalPeriod(c.rate);
@@ -134,4 +145,8 @@ std::int64_t DeviceClockSpan(const DeviceClock& c) {
     return c.count < 2 ? 0 : c.raw[At(c, c.count - 1)] - c.raw[c.first];
 }
 
-bool DeviceClockReady(const DeviceClock& c) { return DeviceClockSpan(c) >= kReadySpanNanoseconds; }
+bool DeviceClockReady(const DeviceClock& c) {
+    const std::int64_t span = DeviceClockSpan(c);
+    return span >= kReadySpanNanoseconds &&
+           (span >= kRateBeyondSpanNanoseconds || std::abs(c.measuredPpm) <= kMaxRatePpm);
+}

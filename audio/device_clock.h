@@ -28,12 +28,17 @@ constexpr std::int64_t kSlipNanoseconds = 20'000'000;
 constexpr double kJumpSpread = 3;
 constexpr double kSpreadKept = 0.999;
 constexpr std::int64_t kLeastJumpNanoseconds = 500'000;
-// The card's rate is believed within this of nominal, parts per million.
+// The card's rate is believed within this of nominal at once, parts per
+// million ...
 constexpr double kMaxRatePpm = 1000;
-// A rate beyond it counts as the card's own (and is said) only from a fit
-// this long: over the first seconds a card whose position moves in
-// packets reads far off its rate.
+// ... and further off only from a fit this long (until then no edges are
+// placed by such a rate): over the first seconds a card whose position
+// moves in packets reads far off its rate.
 constexpr std::int64_t kRateBeyondSpanNanoseconds = 5'000'000'000;
+// A rate is followed up to this far off nominal, ppm; beyond it the device
+// is refused (no sound card's crystal is that far off: such a device
+// resamples, or its position is made up).
+constexpr double kFarthestRatePpm = 10000;
 
 struct DeviceClock {
     unsigned rate;              // nominal frames a second
@@ -52,7 +57,7 @@ struct DeviceClock {
     double pendingOff;          // ns
     double spread;              // recent reports' distance from the line, ns
     double measuredPpm;         // the card's rate off nominal as measured
-    bool clamped;               // beyond kMaxRatePpm over a long fit: the rate was held there
+    bool beyondReach;           // beyond kFarthestRatePpm over a long fit
     // The fit: frame originFrame leaves at originRaw, the others `period`
     // raw ns apart.
     std::int64_t originFrame, originRaw;
@@ -66,6 +71,10 @@ void ResetDeviceClock(DeviceClock* clock, unsigned rate);
 // the monotonic one at about the report's instant.
 void NoteAudioReport(DeviceClock* clock, const AudioReport& report, std::int64_t rawMinusMonotonic);
 
+// Drops the reports before raw instant `raw` from the fit: those of a
+// device still priming its buffers.
+void ForgetReportsBefore(DeviceClock* clock, std::int64_t raw);
+
 // Where frame `n` leaves the output, and the card's frame period there,
 // both on the raw monotonic clock.
 struct FrameTime {
@@ -77,5 +86,7 @@ FrameTime WhenFrameLeaves(const DeviceClock& clock, std::int64_t n);
 // The span of the reports in the fit, ns.
 std::int64_t DeviceClockSpan(const DeviceClock& clock);
 
-// Whether the fit places frames well enough to key edges by it.
+// Whether the fit places frames well enough to key edges by it: over a
+// span of kReadySpanNanoseconds, and of kRateBeyondSpanNanoseconds where
+// the rate reads beyond kMaxRatePpm.
 bool DeviceClockReady(const DeviceClock& clock);

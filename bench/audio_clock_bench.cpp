@@ -2,7 +2,8 @@
 // (a card 200 ppm fast, 3 ms latency, reports in 0.25 ms steps with ±50 us
 // of jitter) through a step of the UTC clock, a jump of the card's latency
 // or a slew of the UTC clock, 100 s into the run (inside its second whole
-// frame). Each case runs dcf77tx_sim in a directory of its own under
+// frame); and on a card started as PulseAudio under Wine starts (10 ms
+// packets, two thirds of its rate for 3 s), or one 0.5 % slow. Each case runs dcf77tx_sim in a directory of its own under
 // /tmp/audio_clock_bench; the recording is demodulated and every edge timed
 // against the simulated UTC clock's second, the carrier measured in 2 s
 // slices against true time.
@@ -29,6 +30,7 @@ struct Case {
     const char* name;
     double stepMs, jumpMs, slewPpm;  // the event
     int seconds;                     // run length
+    const char* card = "";           // more for the simulated card
 };
 
 struct Figures {
@@ -51,7 +53,7 @@ static Figures Run(const Case& c) {
         << "\naudio_granule 12\naudio_jitter_us 50\nutc_step_after_ms " << kEventMs << "\nutc_step_ms " << c.stepMs
         << "\naudio_jump_after_ms " << kEventMs << "\naudio_jump_us " << c.jumpMs * 1000 << "\nutc_slew_after_ms "
         << kEventMs << "\nutc_slew_ms " << (c.slewPpm != 0 ? slewSeconds * 1000 : 0) << "\nutc_slew_ppm " << c.slewPpm
-        << "\n";
+        << "\n" << c.card;
     const std::string command = "cd " + dir + " && " SIM_PROGRAM " --audio sim >out 2>err";
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "%s: the program failed\n", c.name);
     Figures f;
@@ -95,6 +97,7 @@ static Figures Run(const Case& c) {
         const std::int64_t at = utcAt(heard(static_cast<double>(from)));
         if (at < firstFrame) continue;
         const Demodulation s = Demodulate(samples.data() + from, slice, 1e9 / period, 15500, 0);
+        if (s.fullPeak == 0) continue;  // silent until a later first frame
         const double hz = 5 * s.carrierHz - 77500;
         const std::int64_t end = utcAt(heard(static_cast<double>(from + slice)));
         const bool slewing = c.slewPpm != 0 && end > event && at < event + static_cast<std::int64_t>(slewSeconds * 1e9);
@@ -108,6 +111,8 @@ int main(int argc, char** argv) {
         {"steady", 0, 0, 0, 200},         {"step 1 ms", 1, 0, 0, 200},     {"step 10 ms", 10, 0, 0, 200},
         {"step 19 ms", 19, 0, 0, 200},    {"step 100 ms", 100, 0, 0, 200}, {"jump 5 ms", 0, 5, 0, 200},
         {"jump 15 ms", 0, 15, 0, 200},    {"slew 500 ppm", 0, 0, 500, 260},
+        {"wine-like start", 0, 0, 0, 200, "audio_granule 480\naudio_slow_ms 3000\naudio_slow_rate 0.64\n"},
+        {"0.5 % slow", 0, 0, 0, 200, "audio_ppm -5000\n"},
     };
     std::printf("| case | edges | edge offset before, ms | in the 2 s after | from then on | carrier before, Hz | "
                 "in the 30 s after (the slew: during it) | from then on | said |\n|---|---|---|---|---|---|---|---|---|\n");

@@ -60,6 +60,9 @@ std::int64_t rawPpb;
 std::int64_t audioJumpAt;
 std::int64_t audioJumpBy;
 bool audioKeepsNoTime;
+std::int64_t audioSlowFor;
+double audioSlowRate;
+std::int64_t audioDelayLostAt;
 // Virtual time of the last Reset, from which the UTC rate counts.
 static std::int64_t resetAt = 0;
 
@@ -114,6 +117,8 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     audioStallAt = audioStallBy = audioGoneAt = 0;
     audioJumpAt = audioJumpBy = 0;
     audioKeepsNoTime = false;
+    audioSlowFor = audioDelayLostAt = 0;
+    audioSlowRate = 1;
     audioOpenFails = audioMissing = audioNameAmbiguous = false;
     audioPlayed.clear();
 }
@@ -169,6 +174,9 @@ static void StopWhenTimeIsUp() {
 //   audio_jump_after_ms, audio_jump_us   from then on the device's latency
 //                       (and the delay it reports) is this much longer
 //   audio_keeps_no_time 1: the device plays nowhere, as ALSA's null device
+//   audio_slow_ms, audio_slow_rate   each run of the stream plays at this
+//                       fraction of its rate for this long from its start
+//   audio_delay_lost_after_ms   from then on the delay reads 0
 //   audio_open_fails    1: the sound device cannot be opened; 2: its name
 //                       matches several devices
 //   audio_named         1: the device names itself, its mode and a note
@@ -186,8 +194,8 @@ static void Start() {
     double ppm = 0;
     long long stepAfterMs = 0, stepMs = 0, ratePpm = 0, heldAtMs = 0, heldUs = 0, lateAtMs = 0, lateUs = 0;
     long long syncedAfterMs = 0, slewAfterMs = 0, slewMs = 0, jumpAfterMs = 0, jumpUs = 0, noTime = 0;
-    long long openErrorCode = 2, noModemLines = 0;
-    double slewPpm = 0, rawPpm = 0;
+    long long openErrorCode = 2, noModemLines = 0, slowMs = 0, delayLostAfterMs = 0;
+    double slewPpm = 0, rawPpm = 0, slowRate = 1;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -227,6 +235,9 @@ static void Start() {
         else if (key == "audio_keeps_no_time") noTime = number;
         else if (key == "open_error") openErrorCode = number;
         else if (key == "modem_lines_missing") noModemLines = number;
+        else if (key == "audio_slow_ms") slowMs = number;
+        else if (key == "audio_slow_rate") slowRate = std::atof(value);
+        else if (key == "audio_delay_lost_after_ms") delayLostAfterMs = number;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -266,6 +277,9 @@ static void Start() {
     audioJumpAt = jumpUs != 0 ? start + jumpAfterMs * 1'000'000 : 0;
     audioJumpBy = jumpUs * 1'000;
     audioKeepsNoTime = noTime != 0;
+    audioSlowFor = slowMs * 1'000'000;
+    audioSlowRate = slowRate;
+    audioDelayLostAt = delayLostAfterMs != 0 ? start + delayLostAfterMs * 1'000'000 : 0;
 }
 }  // namespace sim
 
@@ -389,9 +403,12 @@ void RaisePriority() {
 
 // The sound device. Frame k of a segment leaves the buffer at
 // start + k × period, the segment's first frame as soon as the buffer is
-// first full.
+// first full (after a slow start: the frames of that start leave at
+// audioSlowRate times the rate, and `start` is where the steady ones
+// would have begun).
 static bool audioOpen = false;
 static bool audioStarted = false;  // the current segment is playing
+static std::int64_t streamStartedAt;  // when it began to play
 static std::uint32_t jitterState = 12345;
 
 static sim::AudioSegment& Segment() { return sim::audioPlayed.back(); }
@@ -400,8 +417,20 @@ static std::int64_t Written() { return static_cast<std::int64_t>(Segment().sampl
 
 // Frames of the current segment gone from the buffer by `time`.
 static std::int64_t Played(std::int64_t time) {
-    if (!audioStarted || time < Segment().start) return 0;
-    return static_cast<std::int64_t>(std::floor(static_cast<double>(time - Segment().start) / Segment().period)) + 1;
+    if (!audioStarted || time < streamStartedAt) return 0;
+    const double since = static_cast<double>(time - streamStartedAt), period = Segment().period;
+    const double gone = since < static_cast<double>(sim::audioSlowFor)
+                            ? since * sim::audioSlowRate / period
+                            : static_cast<double>(time - Segment().start) / period;
+    return static_cast<std::int64_t>(std::floor(gone)) + 1;
+}
+
+// When frame `k` of the current segment leaves the buffer.
+static std::int64_t Leaves(std::int64_t k) {
+    const double at = static_cast<double>(k) * Segment().period;
+    if (at < static_cast<double>(sim::audioSlowFor) * sim::audioSlowRate)
+        return streamStartedAt + static_cast<std::int64_t>(std::ceil(at / sim::audioSlowRate));
+    return Segment().start + static_cast<std::int64_t>(std::ceil(at));
 }
 
 static void NewSegment() {
@@ -496,8 +525,7 @@ AudioOutcome WriteAudio(const std::int16_t* samples, std::size_t count) {
         std::int64_t room = sim::audioBuffer - (Written() - Played(sim::now));
         if (room == 0) {
             // Blocks until the next frame leaves the buffer.
-            const std::int64_t next = Played(sim::now);
-            sim::now = Segment().start + static_cast<std::int64_t>(std::ceil(next * Segment().period));
+            sim::now = std::max(sim::now + 1, Leaves(Played(sim::now)));
             continue;
         }
         const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(room), count - i);
@@ -505,7 +533,9 @@ AudioOutcome WriteAudio(const std::int16_t* samples, std::size_t count) {
         i += take;
         if (!audioStarted && Written() >= sim::audioBuffer) {
             audioStarted = true;
-            Segment().start = sim::now;
+            streamStartedAt = sim::now;
+            Segment().start = sim::now + static_cast<std::int64_t>(static_cast<double>(sim::audioSlowFor) *
+                                                                   (1 - sim::audioSlowRate));
         }
     }
     sim::StopWhenTimeIsUp();
@@ -528,12 +558,13 @@ AudioOutcome ReportAudio(AudioReport* report) {
     // As ALSA's status: no delay before the stream starts.
     const std::int64_t latency = sim::audioLatency + (sim::audioJumpAt != 0 && sim::now >= sim::audioJumpAt ? sim::audioJumpBy : 0);
     report->delay = audioStarted ? Written() - played + static_cast<std::int64_t>(static_cast<double>(latency) / Segment().period) : 0;
+    if (sim::audioDelayLostAt != 0 && sim::now >= sim::audioDelayLostAt) report->delay = 0;
     return AUDIO_PLAYING;
 }
 
 void DrainAudio() {
     sim::Start();
-    if (audioStarted) sim::now = Segment().start + static_cast<std::int64_t>(std::ceil(Written() * Segment().period));
+    if (audioStarted) sim::now = Leaves(Written());
     WriteAudioRecord();
 }
 

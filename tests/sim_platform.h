@@ -63,13 +63,17 @@ extern std::int64_t audioGoneAt;    // the device goes away here; 0: never
 extern std::int64_t audioJumpAt;    // frames leaving the buffer from here on ... ; 0: never
 extern std::int64_t audioJumpBy;    // ... take this much longer to the output (and the delay says so), ns
 extern bool audioKeepsNoTime;       // as ALSA's null device: every write returns at once, the delay reads 0
+extern std::int64_t audioSlowFor;   // each run of the stream plays slowly this long from its start ...
+extern double audioSlowRate;        // ... at this fraction of its rate (PulseAudio under Wine priming)
+extern std::int64_t audioDelayLostAt;  // from here on the delay reads 0 (it still plays); 0: never
 extern bool audioOpenFails;
 extern bool audioNameAmbiguous;     // its name matches several devices
 extern bool audioMissing;           // the build has no sound output
 
 // One run of the stream from its start: what it played, frame k leaving
 // the output at start + k × period + audioLatency (+ audioJumpBy where
-// it left the buffer from audioJumpAt on).
+// it left the buffer from audioJumpAt on); but for the frames of a slow
+// start, where `start` is that of the steady frames after it.
 struct AudioSegment {
     std::int64_t start;  // virtual monotonic ns
     double period;       // ns

@@ -19,12 +19,16 @@ namespace {
 
 const std::filesystem::path kWork = std::filesystem::temp_directory_path() / "dcf77tx-alsa-test";
 
-// Points the library at a configuration with the test devices; called
-// before the process's first ALSA call.
+// Points the library at a configuration of the test devices alone; called
+// before the process's first ALSA call. The system's own (alsa.conf and
+// what it pulls in: /etc/alsa/conf.d, ~/.asoundrc) is left out: its hooks
+// load plug-ins such as PulseAudio's, which an emulated arm64 build cannot
+// load from an amd64 system.
 void UseTestDevices() {
     std::filesystem::create_directories(kWork);
     std::ofstream(kWork / "asound.conf")
-        << "</usr/share/alsa/alsa.conf>\n"
+        << "defaults.namehint.showall on\n"
+           "pcm.null { type null }\n"
            "pcm.only48 { type plug; slave { pcm \"null\"; rate 48000 } }\n"
            "pcm.kept { type file; slave.pcm \"null\"; file \""
         << (kWork / "kept.raw").string() << "\"; format raw }\n";

@@ -52,17 +52,27 @@ TEST(AudioProgram, SoundDeviceRefusedOrGone) {
         {"--audio sim", "audio_ppm 60000\n", 1, kDcf77At48k,
          "dcf77tx: the sound device sim reports no playback timing: its frames leave at 1.06 times its rate of "
          "48000 Hz\n"},
-        // Rates beyond what is followed are said once; the run goes on
-        // (status 0: its virtual time ran out).
-        {"--audio sim", "audio_ppm 1500\n", 0, kDcf77At48k,
-         "dcf77tx: the sound device sim plays +1500 ppm off 48000 Hz by the computer's oscillator, beyond the "
-         "1000 ppm followed: its edges drift off the UTC second\n"},
+        {"--audio sim", "audio_delay_lost_after_ms 600\n", 1, kDcf77At48k,
+         "dcf77tx: the sound device sim reports no playback timing: its delay fell to 0\n"},
+        // As PulseAudio under Wine: 10 ms packets, two thirds of the rate for
+        // 3 s after each start, running dry once in it; then steady: played
+        // on (status 0: the run's 30 s of virtual time ran out).
+        {"--audio sim", "audio_granule 480\naudio_slow_ms 3000\naudio_slow_rate 0.64\naudio_stall_after_ms 1500\n"
+         "audio_stall_ms 300\n", 0, kDcf77At48k,
+         "dcf77tx: the sound output ran dry (an underrun or a suspend) and restarted: the frame in progress ends; "
+         "whole frames again from the next minute\n"},
+        // A device 0.5 % off is followed; one 2 % off is refused.
+        {"--audio sim", "audio_ppm -5000\n", 0, kDcf77At48k, ""},
+        {"--audio sim", "audio_ppm 20000\n", 1, kDcf77At48k,
+         "dcf77tx: the sound device sim plays +20000 ppm off 48000 Hz by the computer's oscillator, beyond the "
+         "10000 ppm followed\n"},
+        // The UTC clock's rate beyond what is followed is said once.
         {"--audio sim", "utc_rate_ppm 1500\n", 0, kDcf77At48k,
          "dcf77tx: the UTC clock runs +1500 ppm off the computer's oscillator, beyond the 1000 ppm followed: the "
          "carrier's frequency is off by the rest\n"},
     };
     for (const AudioEndsCase& c : cases) {
-        RunSettings settings{"", 1260534896000, 10};
+        RunSettings settings{"", 1260534896000, 30};
         settings.arguments = c.arguments;
         settings.simConf = c.conf;
         const ProgramRun run = RunProgram(settings);
