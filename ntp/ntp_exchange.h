@@ -59,3 +59,8 @@ enum NtpOutcome {
 // are dropped while waiting. `why` gets one line naming the server for
 // every outcome but NTP_SAMPLE.
 NtpOutcome ExchangeNtp(NtpConnection* connection, std::int64_t deadline, NtpSample* sample, std::string* why);
+
+// The measurement in chrony's words, for the server as typed:
+// "system clock 1.250 s slow of 192.0.2.1 (delay 0.012 s, stratum 2)"
+// ("fast" when the system clock is ahead of the server).
+void FormatNtpOffsetLine(char* line, std::size_t size, const char* server, const NtpSample& sample);
