@@ -141,7 +141,7 @@ static void NtpBlock(AudioRun* run, std::int64_t raw, std::int64_t* first, doubl
     const std::int64_t before = SentTime(*first, raw);
     const std::int64_t minute = FloorDiv(before, 60 * kNanosecondsPerSecond);
     if (minute != run->ntpMinute) {
-        AdoptNtpAtMinute(run->scale.rate, raw);
+        AdoptNtpAtMinute(raw);
         run->ntpMinute = minute;
     }
     *first = SentTime(*first, raw);
@@ -242,6 +242,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         const std::int64_t step = NoteClockReading(&run.scale, now + rawMinusMonotonic,
                                                    reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
         NoteAudioReport(&run.clock, report, rawMinusMonotonic);
+        if (NtpInUse()) NoteSystemClock(now + rawMinusMonotonic, reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
         if (CheckPlayback(&run.check, report) == TIMING_NONE) {
             std::fprintf(stderr, "dcf77tx: the sound device %s reports no playback timing: %s\n", device,
                          run.check.why);
@@ -289,7 +290,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         // The servers are asked while the device has sound enough queued.
         if (NtpInUse()) {
             const std::int64_t queued = static_cast<std::int64_t>(static_cast<double>(report.delay) * at.period);
-            ServiceNtp(MonotonicNanoseconds() + queued - kNtpOnsetMargin, run.scale.rate);
+            ServiceNtp(MonotonicNanoseconds() + queued - kNtpOnsetMargin);
         }
     }
 }

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "ntp/ntp_schedule.h"
+#include "audio/utc_scale.h"
+#include "keying/keying.h"
 #include "ntp/ntp_time.h"
 #include "platform/platform.h"
 
@@ -23,10 +25,12 @@ static bool ntpMeasured = false;     // ntpLatest holds one
 static std::string ntpLatestFrom;    // the server whose answer made it
 static bool ntpRateAdopted = false;  // the output's line has a rate good enough for the carrier
 static bool ntpOnSystemClock = false;  // the run started on the system clock, and said so
+static UtcScale ntpSystemScale;        // the system clock against the raw one, from the start on
 
 void StartNtp(const std::vector<NtpServer>& servers) {
     ntpServerCount = 0;
     ResetNtpTime(&ntpTime);
+    ResetUtcScale(&ntpSystemScale);
     const std::int64_t now = MonotonicNanoseconds();
     for (const NtpServer& server : servers) {
         if (ntpServerCount == kNtpMaxServers) break;
@@ -44,7 +48,16 @@ static void SayError(const std::string& line) {
 }
 
 // One exchange with server `s` made at monotonic `now`, over by `deadline`.
-static void Ask(NtpRunServer& s, std::int64_t now, std::int64_t deadline, double fallbackRate) {
+void NoteSystemClock(std::int64_t raw, std::int64_t utc) { NoteClockReading(&ntpSystemScale, raw, utc); }
+
+// Reads the system clock for NoteSystemClock.
+static void ReadSystemClock() {
+    std::int64_t instant = 0;
+    const UtcReading utc = ReadUtcClockAt(&instant);
+    NoteSystemClock(instant + RawMinusMonotonic(), utc.seconds * 1'000'000'000 + utc.nanoseconds);
+}
+
+static void Ask(NtpRunServer& s, std::int64_t now, std::int64_t deadline) {
     NtpSample sample{};
     std::string why;
     // A server that could not be opened (no network yet) is tried again
@@ -59,7 +72,7 @@ static void Ask(NtpRunServer& s, std::int64_t now, std::int64_t deadline, double
     for (int i = 0; i < ntpServerCount; ++i) askings[i] = ntpServers[i].asking;
     NtpSample combined{};
     if (!CombineNtpWinners(askings, ntpServerCount, s.asking.winner.raw, &combined)) return;
-    NoteNtpMeasurement(&ntpTime, combined.raw, combined.ntp, combined.delay, fallbackRate);
+    NoteNtpMeasurement(&ntpTime, combined.raw, combined.ntp, combined.delay, ntpSystemScale.rate);
     ntpLatest = combined;
     ntpLatestFrom = s.connection.server.text;
     ntpMeasured = true;
@@ -75,14 +88,14 @@ static int NextDue() {
     return next;
 }
 
-void ServiceNtp(std::int64_t deadline, double fallbackRate) {
+void ServiceNtp(std::int64_t deadline) {
     for (;;) {
         const int next = NextDue();
         const std::int64_t now = MonotonicNanoseconds();
         if (next < 0 || ntpServers[next].asking.due > now) return;
         const std::int64_t end = deadline < now + kNtpAnswerWait ? deadline : now + kNtpAnswerWait;
         if (end - now < kNtpLeastWait) return;
-        Ask(ntpServers[next], now, end, fallbackRate);
+        Ask(ntpServers[next], now, end);
     }
 }
 
@@ -96,13 +109,15 @@ static bool StartBurstsOver() {
 
 void RunNtpStart(bool waitForAnswer, bool sayOffset, bool live) {
     for (;;) {
-        ServiceNtp(MonotonicNanoseconds() + kNtpAnswerWait, 1);
+        ReadSystemClock();
+        ServiceNtp(MonotonicNanoseconds() + kNtpAnswerWait);
         const int next = NextDue();
         if (next < 0 || (StartBurstsOver() && (!waitForAnswer || ntpMeasured))) break;
         SleepUntilMonotonic(ntpServers[next].asking.due);
     }
     if (ntpMeasured) {
-        AdoptNtpAtMinute(1, RawMonotonicNanoseconds());
+        ReadSystemClock();
+        AdoptNtpAtMinute(RawMonotonicNanoseconds());
         for (int i = 0; i < ntpServerCount && sayOffset; ++i) {
             if (!ntpServers[i].asking.hasWinner) continue;
             char line[300];
@@ -127,9 +142,9 @@ std::int64_t SentTime(std::int64_t utc, std::int64_t raw) {
 
 bool NtpTimeSent() { return ntpTime.output.valid; }
 
-void AdoptNtpAtMinute(double fallbackRate, std::int64_t raw) {
+void AdoptNtpAtMinute(std::int64_t raw) {
     const bool before = ntpTime.output.valid;
-    AdoptNtpLine(&ntpTime, fallbackRate, raw);
+    AdoptNtpLine(&ntpTime, ntpSystemScale.rate, raw);
     ntpRateAdopted = NtpRateGood(ntpTime);
     if (before || !ntpTime.output.valid || !ntpOnSystemClock) return;
     char line[300];

@@ -21,10 +21,14 @@ constexpr std::int64_t kNtpOnsetMargin = 30'000'000;
 void StartNtp(const std::vector<NtpServer>& servers);
 bool NtpInUse();
 
+// Takes a reading of the system clock, `utc` at raw instant `raw` (both
+// ns): its long-run rate against the raw clock serves NTP time while the
+// measurements span too little for a rate of their own.
+void NoteSystemClock(std::int64_t raw, std::int64_t utc);
+
 // Asks the servers what is due, each exchange over by monotonic
-// `deadline`; `fallbackRate` is the system clock's long-run rate against
-// the raw clock. Says what the schedule says to, on standard error.
-void ServiceNtp(std::int64_t deadline, double fallbackRate);
+// `deadline`. Says what the schedule says to, on standard error.
+void ServiceNtp(std::int64_t deadline);
 
 // The start: each server's burst, and with `waitForAnswer` on until a
 // measurement comes. Then, with `sayOffset`, each server's offset line on
@@ -40,10 +44,9 @@ std::int64_t SentTime(std::int64_t utc, std::int64_t raw);
 // clock moves.
 bool NtpTimeSent();
 
-// At a minute boundary: the newest line becomes the output's (with
-// `fallbackRate` while the rate is not measured). Says once that NTP time
-// takes over from the system clock.
-void AdoptNtpAtMinute(double fallbackRate, std::int64_t raw);
+// At a minute boundary: the newest line becomes the output's. Says once
+// that NTP time takes over from the system clock.
+void AdoptNtpAtMinute(std::int64_t raw);
 
 // The raw clock's rate against NTP time, once measured well enough to
 // replace the system clock's long-run rate for the carrier.

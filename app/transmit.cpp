@@ -8,7 +8,6 @@
 
 #include "app/ntp_source.h"
 #include "app/start_up.h"
-#include "audio/utc_scale.h"
 #include "keying/keying.h"
 #include "timecode/civil.h"
 #include "timecode/timecode.h"
@@ -118,18 +117,14 @@ static void SayRest(const TransmitSettings& settings, std::int64_t from) {
     Say(line);
 }
 
-// The system clock's long-run rate against the raw clock, for NTP time
-// while its own rate is not yet measured.
-static UtcScale systemScale;
-
 // With --ntp: the time sent at monotonic `now`, whose system clock reading
 // is `utc`; at a minute's first second the newest NTP line is adopted
 // first, and how far that moves the time sent goes to `moved`.
 static std::int64_t NtpTimeAt(std::int64_t utc, std::int64_t now, bool minuteBegins, std::int64_t* moved) {
     const std::int64_t raw = now + RawMinusMonotonic();
-    NoteClockReading(&systemScale, raw, utc);
+    NoteSystemClock(raw, utc);
     const std::int64_t before = SentTime(utc, raw);
-    if (minuteBegins) AdoptNtpAtMinute(systemScale.rate, raw);
+    if (minuteBegins) AdoptNtpAtMinute(raw);
     const std::int64_t sent = SentTime(utc, raw);
     *moved = sent - before;
     return sent;
@@ -143,7 +138,6 @@ static void SayNtpMove(std::int64_t moved) {
 }
 
 int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettings& settings) {
-    ResetUtcScale(&systemScale);
     std::int64_t second = minute;  // the UTC second keyed next, since 1970
     // The UTC clock minus the monotonic one, as last read.
     std::int64_t offset = minute * kNanosecondsPerSecond - minuteStart;
@@ -242,7 +236,7 @@ int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettin
         // The servers are asked after the second's last edge, done well
         // before the next onset.
         if (settings.follow && NtpInUse())
-            ServiceNtp((second + 1) * kNanosecondsPerSecond - offset - kNtpOnsetMargin, systemScale.rate);
+            ServiceNtp((second + 1) * kNanosecondsPerSecond - offset - kNtpOnsetMargin);
         ++second;
     }
 }

@@ -43,13 +43,24 @@ TEST(CommandLine, EndsAtOnce) {
         {"--follow --ntp host:0", 2, "",
          "dcf77tx: --ntp needs a host name, an address or [IPv6], optionally :PORT (1-65535), not 'host:0'\n"
          "Try 'dcf77tx --help'.\n"},
+        // A dry run with --ntp: the offset, then NTP time's next minute;
+        // a fault is one line, and the system clock's minute follows.
+        {"-n --ntp 192.0.2.1", 0,
+         "system clock 2.500 s slow of 192.0.2.1 (delay 0.001 s, stratum 2)\n"
+         "2009-12-11 12:36:00 UTC  DCF77  clocks show Fri 2009-12-11 12:37 UTC at 12:37 UTC  NTP +2500 ms\n",
+         "", "ntp_offset_ms 2500\nntp_one_way_us 600\n"},
+        {"-n --ntp 192.0.2.1", 0, "2009-12-11 12:36:00 UTC  DCF77  clocks show Fri 2009-12-11 12:37 UTC at 12:37 UTC\n",
+         "dcf77tx: NTP server 192.0.2.1: no answer\n", "ntp_silent 1\n"},
+        {"-n --ntp 192.0.2.1", 0, "2009-12-11 12:35:00 UTC  DCF77  clocks show Fri 2009-12-11 12:36 UTC at 12:36 UTC\n",
+         "dcf77tx: NTP server 192.0.2.1: Kiss-o'-Death RATE: asking less often\n", "ntp_kiss RATE\n"},
         // More minutes than a WAV file's sizes can count, said with the limit.
         {"--wav big.wav --minutes 187", 2, "",
          "dcf77tx: a WAV file at 192000 Hz holds at most 186 minutes: --minutes 187 is too many\n"
          "Try 'dcf77tx --help'.\n"},
     };
     for (const EndsAtOnceCase& c : cases) {
-        RunSettings settings{"", 1260534896000, 10};
+        // Time enough for the start's eight requests to a silent server.
+        RunSettings settings{"", 1260534896000, 30};
         settings.simConf = c.simConf;
         settings.arguments = c.arguments;
         const ProgramRun run = RunProgram(settings);
