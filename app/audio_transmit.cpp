@@ -135,11 +135,13 @@ static void Interrupt(AudioRun* run, std::int64_t from, const char* what) {
 
 // With --ntp: the block's first frame `first` (the system clock's reading
 // of raw instant `raw`) as NTP time, and the rate its frames are spaced by;
-// at the first block of a minute the newest NTP line is adopted, and when
-// that moves the time sent by over kStepNanoseconds `moved` says so.
-static void NtpBlock(AudioRun* run, std::int64_t raw, std::int64_t* first, double* rate, char* moved, std::size_t size) {
+// at the block that reaches into a new minute (`span` ns long), before its
+// first second is planned, the newest NTP line is adopted, and when that
+// moves the time sent by over kStepNanoseconds `moved` says so.
+static void NtpBlock(AudioRun* run, std::int64_t raw, std::int64_t span, std::int64_t* first, double* rate,
+                     char* moved, std::size_t size) {
     const std::int64_t before = SentTime(*first, raw);
-    const std::int64_t minute = FloorDiv(before, 60 * kNanosecondsPerSecond);
+    const std::int64_t minute = FloorDiv(before + span + kRampNanoseconds, 60 * kNanosecondsPerSecond);
     if (minute != run->ntpMinute) {
         AdoptNtpAtMinute(raw);
         run->ntpMinute = minute;
@@ -257,7 +259,9 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         std::int64_t first = UtcOfRaw(run.scale, at.raw);
         double rate = run.scale.rate;
         char moved[80] = "";
-        if (NtpInUse()) NtpBlock(&run, at.raw, &first, &rate, moved, sizeof moved);
+        if (NtpInUse())
+            NtpBlock(&run, at.raw, static_cast<std::int64_t>(at.period * static_cast<double>(block.size())), &first,
+                     &rate, moved, sizeof moved);
         const double spacing = at.period * rate;
         if (*moved != '\0') Interrupt(&run, first, moved);
         else if (std::llabs(step) > kStepNanoseconds && !NtpTimeSent()) Interrupt(&run, first, "the UTC clock stepped");

@@ -94,8 +94,8 @@ static void Say(const char* text) {
 static void SayCut(const char* what, std::int64_t nanoseconds, std::int64_t nextMinute) {
     const std::tm next = BreakDownSeconds(nextMinute);
     char line[160];
-    if (std::strcmp(what, "clock stepped") == 0)
-        std::snprintf(line, sizeof line, "clock stepped %+.3f s: frame cut, next whole frame at %02d:%02d UTC\n",
+    if (std::strcmp(what, "clock stepped") == 0 || std::strcmp(what, "NTP time moved") == 0)
+        std::snprintf(line, sizeof line, "%s %+.3f s: frame cut, next whole frame at %02d:%02d UTC\n", what,
                       static_cast<double>(nanoseconds) / 1e9, next.tm_hour, next.tm_min);
     else
         std::snprintf(line, sizeof line, "%s %lld ms: frame cut, next whole frame at %02d:%02d UTC\n", what,
@@ -165,8 +165,10 @@ int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettin
             // shorter, and only a move of over a second cuts the frame.
             std::int64_t moved = 0;
             if (NtpInUse()) utc = NtpTimeAt(utc, now, FloorMod(second, 60) == 0, &moved);
-            if (moved != 0 && settings.verbose && std::llabs(moved) >= 1'000'000) SayNtpMove(moved);
-            if (std::llabs(moved) <= kNanosecondsPerSecond) offset += moved;
+            if (std::llabs(moved) <= kNanosecondsPerSecond) {
+                if (settings.verbose && std::llabs(moved) >= 1'000'000) SayNtpMove(moved);
+                offset += moved;
+            }
             const std::int64_t fresh = utc - now;
             const std::int64_t onset = second * kNanosecondsPerSecond - fresh;
             const bool stepped = std::llabs(fresh - offset) > kStepNanoseconds;

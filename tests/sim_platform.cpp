@@ -1,6 +1,7 @@
 #include "sim_platform.h"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -63,7 +64,7 @@ bool audioKeepsNoTime;
 std::int64_t ntpOffset;
 std::int64_t ntpStepAt, ntpStepBy;
 std::int64_t ntpOneWay;
-bool ntpSilent;
+std::int64_t ntpAnswersFrom;
 std::string ntpKiss;
 int ntpRequests;
 // Virtual time of the last Reset, from which the UTC rate counts.
@@ -124,7 +125,7 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     audioPlayed.clear();
     ntpOffset = ntpStepAt = ntpStepBy = 0;
     ntpOneWay = 500'000;
-    ntpSilent = false;
+    ntpAnswersFrom = 0;
     ntpKiss.clear();
     ntpRequests = 0;
 }
@@ -190,6 +191,7 @@ static void StopWhenTimeIsUp() {
 //                       time, and its one-way delay (default 500 us)
 //   ntp_step_after_ms, ntp_step_ms  the server's time steps once
 //   ntp_silent 1        it answers nothing
+//   ntp_answers_after_ms  it answers only from then on
 //   ntp_kiss CODE       it answers every request with a Kiss-o'-Death
 static void Start() {
     if (started) return;
@@ -203,7 +205,7 @@ static void Start() {
     long long syncedAfterMs = 0, slewAfterMs = 0, slewMs = 0, jumpAfterMs = 0, jumpUs = 0, noTime = 0;
     long long openErrorCode = 2, noModemLines = 0;
     double slewPpm = 0, rawPpm = 0;
-    long long ntpOffsetMs = 0, ntpOneWayUs = 500, ntpStepAfterMs = 0, ntpStepMs = 0, silent = 0;
+    long long ntpOffsetMs = 0, ntpOneWayUs = 500, ntpStepAfterMs = 0, ntpStepMs = 0, silent = 0, answersAfterMs = 0;
     std::string kiss;
     char name[64], value[512];
     std::string record = "dcf_record";
@@ -248,6 +250,7 @@ static void Start() {
         else if (key == "ntp_step_after_ms") ntpStepAfterMs = number;
         else if (key == "ntp_step_ms") ntpStepMs = number;
         else if (key == "ntp_silent") silent = number;
+        else if (key == "ntp_answers_after_ms") answersAfterMs = number;
         else if (key == "ntp_kiss") kiss = value;
     }
     std::fclose(conf);
@@ -291,7 +294,7 @@ static void Start() {
     ntpOneWay = ntpOneWayUs * 1'000;
     ntpStepAt = ntpStepMs != 0 ? start + ntpStepAfterMs * 1'000'000 : 0;
     ntpStepBy = ntpStepMs * 1'000'000;
-    ntpSilent = silent != 0;
+    ntpAnswersFrom = silent != 0 ? INT64_MAX : start + answersAfterMs * 1'000'000;
     ntpKiss = kiss;
 }
 }  // namespace sim
@@ -641,7 +644,7 @@ bool SendUdp(UdpSocket socket, const void* data, std::size_t length, char* error
     }
     ++sim::ntpRequests;
     ntpReplyAt = -1;
-    if (sim::ntpSilent) return true;
+    if (sim::now < sim::ntpAnswersFrom) return true;
     const unsigned char* request = static_cast<const unsigned char*>(data);
     std::memset(ntpReply, 0, sizeof ntpReply);
     ntpReply[0] = 0x24;  // no leap warning, version 4, server
