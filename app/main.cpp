@@ -210,7 +210,8 @@ int main(int argc, char** argv) {
         return SendSound(options, transmit);
     }
     if (options.carrier) {
-        if (options.waitSync) WaitForSynchronisedClock();
+        if (!options.ntp.empty()) StartNtpRun(options);
+        else if (options.waitSync) WaitForSynchronisedClock();
         return SendCarrier(options.minutes);
     }
     DeriveDurations();
