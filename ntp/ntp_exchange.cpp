@@ -15,7 +15,8 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // A server whose time is further than this from the system clock is broken
 // or forged; a system clock this far off wants setting by the system first.
 constexpr std::int64_t kMostDaysOff = 30;
-constexpr std::int64_t kMostOff = kMostDaysOff * 86'400 * kNanosecondsPerSecond;
+constexpr std::int64_t kDay = 86'400 * kNanosecondsPerSecond;
+constexpr std::int64_t kMostOff = kMostDaysOff * kDay;
 
 // Requests sent by this process: one of the sources of their origins.
 std::atomic<std::uint64_t> requestsSent{0};
@@ -88,20 +89,18 @@ std::string Seconds(std::int64_t nanoseconds) {
 
 bool ParseNtpServer(const char* text, NtpServer* server, std::string* problem) {
     const std::string value = text;
-    std::string host = value, port = "123", portText;
+    const std::size_t npos = std::string::npos, colon = value.find(':');
+    std::string host = value, port = "123";
     bool good = true;
-    if (!value.empty() && value[0] == '[') {
+    if (value.starts_with('[')) {  // [IPv6] or [IPv6]:PORT
         const std::size_t close = value.find(']');
-        good = close != std::string::npos;
-        if (good) {
-            host = value.substr(1, close - 1);
-            const std::string rest = value.substr(close + 1);
-            good = host.find(':') != std::string::npos && (rest.empty() || (rest[0] == ':' && ReadPort(rest.substr(1), &port)));
-        }
-    } else if (const std::size_t colon = value.find(':'); colon != std::string::npos && value.find(':', colon + 1) == std::string::npos) {
+        host = close == npos ? "" : value.substr(1, close - 1);
+        const std::string rest = close == npos ? "" : value.substr(close + 1);
+        good = host.find(':') != npos && (rest.empty() || (rest[0] == ':' && ReadPort(rest.substr(1), &port)));
+    } else if (colon != npos && value.find(':', colon + 1) == npos) {  // NAME:PORT; more colons: a bare IPv6
         host = value.substr(0, colon);
         good = ReadPort(value.substr(colon + 1), &port);
-    }  // more than one colon: an IPv6 address without brackets, and no port
+    }
     if (!good || !IsHost(host)) {
         std::string shown;
         for (char c : value) shown += c >= 0x20 && c < 0x7f ? c : '?';
@@ -117,7 +116,8 @@ bool OpenNtpServer(const NtpServer& server, NtpConnection* connection, std::stri
     int count = 0;
     connection->server = server;
     connection->open = false;
-    if (!ResolveUdpPeers(server.host.c_str(), server.port.c_str(), &connection->peer, 1, &count, error, sizeof error) ||
+    if (!ResolveUdpPeers(server.host.c_str(), server.port.c_str(), &connection->peer, 1, &count, error,
+                         sizeof error) ||
         !OpenUdp(connection->peer, &connection->socket, error, sizeof error)) {
         *problem = ServerLine(server, error);
         return false;
@@ -171,15 +171,21 @@ NtpOutcome ExchangeNtp(NtpConnection* connection, std::int64_t deadline, NtpSamp
         switch (ParseSntpReply(reply, length, origin, &answer, &reason)) {
         case SNTP_NOT_OURS: refused = reason; continue;
         case SNTP_REFUSED: *why = ServerLine(connection->server, "reply refused: " + reason); return NTP_BAD_REPLY;
-        case SNTP_KISS_RATE: *why = ServerLine(connection->server, reason + ": asking less often"); return NTP_KISS_RATE;
-        case SNTP_KISS_STOP: *why = ServerLine(connection->server, reason + ": not asking again"); return NTP_KISS_STOP;
+        case SNTP_KISS_RATE:
+            *why = ServerLine(connection->server, reason + ": asking less often");
+            return NTP_KISS_RATE;
+        case SNTP_KISS_STOP:
+            *why = ServerLine(connection->server, reason + ": not asking again");
+            return NTP_KISS_STOP;
         case SNTP_GOOD: break;
         }
         const std::int64_t t2 = NtpToUnixNanoseconds(answer.receive, t4);
         const std::int64_t t3 = NtpToUnixNanoseconds(answer.transmit, t4);
-        if (std::abs(t3 - t4) > kMostOff) {
-            *why = ServerLine(connection->server, "reply refused: its time is " + std::to_string(std::abs(t3 - t4) / (86'400 * kNanosecondsPerSecond)) +
-                                                      " days from the system clock's (more than " + std::to_string(kMostDaysOff) + ")");
+        if (const std::int64_t off = std::abs(t3 - t4); off > kMostOff) {
+            const std::string days = std::to_string((off + kDay / 2) / kDay);
+            *why = ServerLine(connection->server, "reply refused: its time is " + days +
+                                                      " days from the system clock's (more than " +
+                                                      std::to_string(kMostDaysOff) + ")");
             return NTP_BAD_REPLY;
         }
         sample->raw = rawSent + (rawReceived - rawSent) / 2;
@@ -192,7 +198,7 @@ NtpOutcome ExchangeNtp(NtpConnection* connection, std::int64_t deadline, NtpSamp
 }
 
 void FormatNtpOffsetLine(char* line, std::size_t size, const char* server, const NtpSample& sample) {
-    std::snprintf(line, size, "system clock %s s %s of %s (delay %s%s s, stratum %d)", Seconds(sample.systemOffset).c_str(),
-                  sample.systemOffset < 0 ? "fast" : "slow", server, sample.delay < 0 ? "-" : "", Seconds(sample.delay).c_str(),
-                  sample.stratum);
+    std::snprintf(line, size, "system clock %s s %s of %s (delay %s%s s, stratum %d)",
+                  Seconds(sample.systemOffset).c_str(), sample.systemOffset < 0 ? "fast" : "slow", server,
+                  sample.delay < 0 ? "-" : "", Seconds(sample.delay).c_str(), sample.stratum);
 }

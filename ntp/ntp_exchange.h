@@ -32,7 +32,8 @@ struct NtpConnection {
 };
 
 // Resolves the server and opens a socket to its first address; false with
-// one line naming the server and the system's words.
+// one line naming the server and the system's words. Such lines, here and
+// from ExchangeNtp, read "dcf77tx: NTP server TEXT: ..." with no line end.
 bool OpenNtpServer(const NtpServer& server, NtpConnection* connection, std::string* problem);
 void CloseNtpServer(NtpConnection* connection);
 

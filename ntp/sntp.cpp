@@ -103,7 +103,8 @@ std::int64_t NtpToUnixNanoseconds(NtpTimestamp timestamp, std::int64_t reference
     const auto step = static_cast<std::int32_t>(seconds - static_cast<std::uint32_t>(referenceSeconds));
     const std::int64_t ntpSeconds = referenceSeconds + step;
     // Rounded to the nearest nanosecond: a fraction's step is 0.23 ns.
-    const std::int64_t nanoseconds = static_cast<std::int64_t>(((timestamp & 0xffffffffu) * 1'000'000'000u + (1u << 31)) >> 32);
+    const std::uint64_t fraction = timestamp & 0xffffffffu;
+    const auto nanoseconds = static_cast<std::int64_t>((fraction * 1'000'000'000u + (1u << 31)) >> 32);
     return (ntpSeconds - kNtpToUnixSeconds) * kNanosecondsPerSecond + nanoseconds;
 }
 

@@ -58,7 +58,8 @@ void FormatUdpPeer(const UdpPeer& peer, char* text, std::size_t size) {
     }
     const bool six = Address(peer)->sa_family == AF_INET6;
     const bool standard = std::strcmp(port, "123") == 0;
-    std::snprintf(text, size, "%s%s%s%s%s", six ? "[" : "", host, six ? "]" : "", standard ? "" : ":", standard ? "" : port);
+    std::snprintf(text, size, "%s%s%s%s%s", six ? "[" : "", host, six ? "]" : "", standard ? "" : ":",
+                  standard ? "" : port);
 }
 
 bool SameUdpPeer(const UdpPeer& a, const UdpPeer& b) {
@@ -121,7 +122,8 @@ UdpReceived ReceiveUdp(UdpSocket socket, void* buffer, std::size_t size, std::si
         if (ready <= 0) continue;
         sockaddr_storage source{};
         socklen_t sourceLength = sizeof source;
-        const ssize_t got = recvfrom(fd, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&source), &sourceLength);
+        const ssize_t got =
+            recvfrom(fd, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&source), &sourceLength);
         if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
         if (got < 0) break;
         *length = static_cast<std::size_t>(got);

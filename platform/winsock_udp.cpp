@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr std::int64_t kNanosecondsPerMicrosecond = 1'000;
+constexpr std::int64_t kSliceMicroseconds = 50'000;
 
 // The system's text for a Winsock error, without its line end and full stop.
 void Say(char* error, std::size_t size, int code) {
@@ -49,7 +51,8 @@ bool ResolveUdpPeers(const char* host, const char* port, UdpPeer* peers, int max
     hints.ai_protocol = IPPROTO_UDP;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (const int status = getaddrinfo(host, port, &hints, &found); status != 0) return Say(error, errorSize, status), false;
+    if (const int status = getaddrinfo(host, port, &hints, &found); status != 0)
+        return Say(error, errorSize, status), false;
     *count = 0;
     for (const addrinfo* a = found; a != nullptr && *count < max; a = a->ai_next) {
         if (a->ai_addrlen > sizeof peers[0].address) continue;
@@ -71,7 +74,8 @@ void FormatUdpPeer(const UdpPeer& peer, char* text, std::size_t size) {
     }
     const bool six = Address(peer)->sa_family == AF_INET6;
     const bool standard = std::strcmp(port, "123") == 0;
-    std::snprintf(text, size, "%s%s%s%s%s", six ? "[" : "", host, six ? "]" : "", standard ? "" : ":", standard ? "" : port);
+    std::snprintf(text, size, "%s%s%s%s%s", six ? "[" : "", host, six ? "]" : "", standard ? "" : ":",
+                  standard ? "" : port);
 }
 
 bool SameUdpPeer(const UdpPeer& a, const UdpPeer& b) {
@@ -124,14 +128,24 @@ UdpReceived ReceiveUdp(UdpSocket socket, void* buffer, std::size_t size, std::si
     for (;;) {
         const std::int64_t left = deadline - MonotonicNanoseconds();
         if (left <= 0) return UDP_TIMEOUT;
-        const std::int64_t microseconds = (left + kNanosecondsPerMicrosecond - 1) / kNanosecondsPerMicrosecond;
-        timeval wait{static_cast<long>(microseconds / 1'000'000), static_cast<long>(microseconds % 1'000'000)};
+        // In slices: Wine keeps a refused port as the socket's pending
+        // error without waking select (Windows wakes it, and recvfrom fails).
+        const std::int64_t microseconds =
+            std::min((left + kNanosecondsPerMicrosecond - 1) / kNanosecondsPerMicrosecond, kSliceMicroseconds);
+        timeval wait{0, static_cast<long>(microseconds)};
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(s, &readable);
         const int ready = select(0, &readable, nullptr, nullptr, &wait);
         if (ready == SOCKET_ERROR) break;
-        if (ready == 0) continue;
+        if (ready == 0) {
+            int pending = 0, size = sizeof pending;
+            if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &size) == 0 && pending != 0) {
+                Say(error, errorSize, pending);
+                return UDP_FAILED;
+            }
+            continue;
+        }
         sockaddr_storage source{};
         int sourceLength = sizeof source;
         const int got = recvfrom(s, static_cast<char*>(buffer), static_cast<int>(size), 0,
