@@ -518,6 +518,8 @@ AudioOutcome WriteAudio(const std::int16_t* samples, std::size_t count) {
             // Blocks until the next frame leaves the buffer.
             const std::int64_t next = Played(sim::now);
             sim::now = Segment().start + static_cast<std::int64_t>(std::ceil(next * Segment().period));
+            // Where the product rounds down, a nanosecond more.
+            while (Played(sim::now) == next) ++sim::now;
             continue;
         }
         const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(room), count - i);
