@@ -116,7 +116,7 @@ struct Slew {
 };
 
 struct SlewFigures {
-    double hz30 = 0, edges = 0, edges30 = 0;  // worst: carrier from 30 min, Hz; edges from the first frame, from 30 min, ms
+    double hz = 0, hz30 = 0, edges = 0, edges30 = 0;  // worst: carrier from the first frame, from 30 min, Hz; edges, ms
     int edgeCount = 0;
     std::string said;
 };
@@ -169,9 +169,11 @@ static SlewFigures RunSlew(const Slew& c, bool ntp) {
     // The 23rd harmonic against 77.5 kHz, in 10 s slices, by true time.
     const std::size_t slice = static_cast<std::size_t>(10e9 / period);
     for (std::size_t from = 0; from + slice <= samples.size(); from += slice) {
-        if (start + static_cast<std::int64_t>(static_cast<double>(from) * period) < after30) continue;
+        const std::int64_t at = start + static_cast<std::int64_t>(static_cast<double>(from) * period);
+        if (sentAt(at) < firstFrame) continue;
         const Demodulation s = Demodulate(samples.data() + from, slice, 1e9 / period, tone, 0);
-        Worst(&f.hz30, 23 * s.carrierHz - 77500);
+        Worst(&f.hz, 23 * s.carrierHz - 77500);
+        if (at >= after30) Worst(&f.hz30, 23 * s.carrierHz - 77500);
     }
     return f;
 }
@@ -184,14 +186,14 @@ static void RunSlews(int argc, char** argv) {
         {"review: 60 s at 500 ppm from 100 s", 100, 60, 500, 40 * 60},
     };
     std::printf("\n| slew | --ntp | edges | edges' worst from the first frame, ms | from 30 min, ms | carrier's worst "
-                "from 30 min, Hz | said |\n|---|---|---|---|---|---|---|\n");
+                "from the first frame, Hz | from 30 min, Hz | said |\n|---|---|---|---|---|---|---|---|\n");
     for (const Slew& c : slews) {
         bool chosen = argc < 2;
         for (int i = 1; i < argc; ++i) chosen = chosen || std::strncmp(c.name, argv[i], std::strlen(argv[i])) == 0;
         for (int ntp = 0; ntp < 2 && chosen; ++ntp) {
             const SlewFigures f = RunSlew(c, ntp != 0);
-            std::printf("| %s | %s | %d | %.3f | %.3f | %.3f | %s |\n", c.name + 8, ntp ? "yes" : "no", f.edgeCount,
-                        f.edges, f.edges30, f.hz30, f.said.empty() ? "nothing" : f.said.c_str());
+            std::printf("| %s | %s | %d | %.3f | %.3f | %.3f | %.3f | %s |\n", c.name + 8, ntp ? "yes" : "no",
+                        f.edgeCount, f.edges, f.edges30, f.hz, f.hz30, f.said.empty() ? "nothing" : f.said.c_str());
             std::fflush(stdout);
         }
     }
