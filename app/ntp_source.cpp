@@ -47,7 +47,6 @@ static void SayError(const std::string& line) {
     std::fflush(stderr);
 }
 
-// One exchange with server `s` made at monotonic `now`, over by `deadline`.
 void NoteSystemClock(std::int64_t raw, std::int64_t utc) { NoteClockReading(&ntpSystemScale, raw, utc); }
 
 // Reads the system clock for NoteSystemClock.
@@ -57,6 +56,8 @@ static void ReadSystemClock() {
     NoteSystemClock(instant + RawMinusMonotonic(), utc.seconds * 1'000'000'000 + utc.nanoseconds);
 }
 
+// One exchange with server `s` made at monotonic `now`, over by
+// `deadline`; a burst's winner joins NTP time, the servers' combined.
 static void Ask(NtpRunServer& s, std::int64_t now, std::int64_t deadline) {
     NtpSample sample{};
     std::string why;
