@@ -390,3 +390,25 @@ TEST(CommandLine, NtpTimeSent) {
     EXPECT_NE(run.out.find("NTP time moves +0.300 s at this minute\n"), std::string::npos);
     EXPECT_NE(run.out.find("UTC  NTP +2800 ms\n"), std::string::npos);
 }
+
+TEST(CommandLine, NtpTakesOverFromTheSystemClock) {
+    // The server answers only from 30 s after the start at 12:34:56: the
+    // run starts on the system clock, says so, and NTP time, 2.5 s ahead,
+    // takes over at the next minute, which cuts that frame.
+    RunSettings settings{"", 1260534896000, 5 * 60};
+    settings.arguments = "--ntp 192.0.2.1 --minutes 2";
+    settings.simConf = "ntp_offset_ms 2500\nntp_answers_after_ms 30000\n";
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "dcf77tx: NTP server 192.0.2.1: no answer\n"
+                       "dcf77tx: no answer from NTP server 192.0.2.1 yet: sending the system clock's time until one "
+                       "comes\n"
+                       "dcf77tx: NTP time takes over: system clock 2.500 s slow of 192.0.2.1 (delay 0.001 s, stratum 2)\n");
+    EXPECT_NE(run.out.find("\nNTP time moved +2.500 s: frame cut, next whole frame at 12:38 UTC\n"), std::string::npos)
+        << run.out;
+    // The 12:36 frame on the system clock, the 12:38 one on NTP time.
+    const std::vector<DecodedMinute> minutes = Decode(run);
+    ASSERT_EQ(minutes.size(), 2u);
+    EXPECT_EQ(minutes[0].start, 1260534960 * kSecond);
+    EXPECT_LT(std::llabs(minutes[1].start - (1260535080 * kSecond - 2500 * kMs)), kMs / 1000);
+}
