@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/ntp_source.h"
 #include "app/start_up.h"
 #include "audio/device_clock.h"
 #include "audio/playback_check.h"
@@ -43,6 +44,7 @@ struct AudioRun {
     bool sending;             // whether that minute lies in a window
     int sent;                 // whole frames (or minutes of carrier) sent
     std::int64_t endAt;       // the run ends here, UTC ns; 0: not yet
+    std::int64_t ntpMinute;   // with --ntp: the minute the NTP line was adopted in; -1: none yet
 };
 
 static bool Sending(AudioRun* run, std::int64_t minute) {
@@ -96,6 +98,7 @@ static void PlanNextSecond(AudioRun* run, std::int64_t second) {
             if (s.verbose) {
                 char status[kStatusLineSize];
                 FormatStatusLine(status, sizeof status, s, second, run->frame);
+                AddNtpOffset(status, sizeof status);
                 std::fputs(status, stdout);
                 std::fflush(stdout);
             }
@@ -136,6 +139,25 @@ static void Interrupt(AudioRun* run, std::int64_t from, const char* what) {
     run->nextSecond = FloorDiv(from, kNanosecondsPerSecond) + 1;
 }
 
+// With --ntp: the block's first frame `first` (the system clock's reading
+// of raw instant `raw`) as NTP time, and the rate its frames are spaced by;
+// at the block that reaches into a new minute (`span` ns long), before its
+// first second is planned, the newest NTP line is adopted, and when that
+// moves the time sent by over kStepNanoseconds `moved` says so.
+static void NtpBlock(AudioRun* run, std::int64_t raw, std::int64_t span, std::int64_t* first, double* rate,
+                     char* moved, std::size_t size) {
+    const std::int64_t before = SentTime(*first, raw);
+    const std::int64_t minute = FloorDiv(before + span + kRampNanoseconds, 60 * kNanosecondsPerSecond);
+    if (minute != run->ntpMinute) {
+        AdoptNtpAtMinute(raw);
+        run->ntpMinute = minute;
+    }
+    *first = SentTime(*first, raw);
+    if (std::llabs(*first - before) > kStepNanoseconds)
+        std::snprintf(moved, size, "NTP time moved %+.3f s", static_cast<double>(*first - before) / 1e9);
+    NtpCarrierRate(rate);
+}
+
 // After an underrun or a suspend the stream counts its frames from 0 and
 // no earlier report maps them; returns true, that the run was restarted.
 static bool StartAfresh(AudioRun* run, unsigned rate) {
@@ -151,22 +173,6 @@ static const char* const kOtherOutputs = "--wav FILE, --dry-run, or a serial por
 static int Gone(const char* device) {
     std::fprintf(stderr, "dcf77tx: the sound device %s went away: %s\n", device, AudioProblem());
     return 1;
-}
-
-// The raw monotonic clock minus the monotonic one, read between two
-// readings of the latter no more than 20 us apart where the system allows.
-static std::int64_t RawMinusMonotonic() {
-    std::int64_t best = 0, narrowest = -1;
-    for (int i = 0; i < 5 && (narrowest < 0 || narrowest > 20'000); ++i) {
-        const std::int64_t before = MonotonicNanoseconds();
-        const std::int64_t raw = RawMonotonicNanoseconds();
-        const std::int64_t after = MonotonicNanoseconds();
-        if (narrowest < 0 || after - before < narrowest) {
-            narrowest = after - before;
-            best = raw - (before + (after - before) / 2);
-        }
-    }
-    return best;
 }
 
 // Says once that the UTC clock's rate lies beyond what the program follows.
@@ -208,6 +214,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
     run.sendingFor = -1;
     run.sent = 0;
     run.endAt = 0;
+    run.ntpMinute = -1;
     ResetDeviceClock(&run.clock, opened);
     ResetUtcScale(&run.scale);
     StartPlaybackCheck(&run.check, opened);
@@ -237,6 +244,7 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
                                                    reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
         NoteAudioReport(&run.clock, report, rawMinusMonotonic);
         const PlaybackTiming judged = run.check.verdict;
+        if (NtpInUse()) NoteSystemClock(now + rawMinusMonotonic, reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
         if (CheckPlayback(&run.check, report) == TIMING_NONE) {
             std::fprintf(stderr, "dcf77tx: the sound device %s reports no playback timing: %s\n", device,
                          run.check.why);
@@ -259,9 +267,15 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         // frames spaced as the card plays them on the UTC clock's lasting
         // rate, so that a slew moves the edges and not the carrier.
         const FrameTime at = WhenFrameLeaves(run.clock, run.written);
-        const std::int64_t first = UtcOfRaw(run.scale, at.raw);
-        const double spacing = at.period * run.scale.rate;
-        if (std::llabs(step) > kStepNanoseconds) Interrupt(&run, first, "the UTC clock stepped");
+        std::int64_t first = UtcOfRaw(run.scale, at.raw);
+        double rate = run.scale.rate;
+        char moved[80] = "";
+        if (NtpInUse())
+            NtpBlock(&run, at.raw, static_cast<std::int64_t>(at.period * static_cast<double>(block.size())), &first,
+                     &rate, moved, sizeof moved);
+        const double spacing = at.period * rate;
+        if (*moved != '\0') Interrupt(&run, first, moved);
+        else if (std::llabs(step) > kStepNanoseconds && !NtpTimeSent()) Interrupt(&run, first, "the UTC clock stepped");
         if (restarted) Interrupt(&run, first, "the sound output ran dry (an underrun or a suspend) and restarted");
         restarted = false;
         if (run.endAt != 0 && first > run.endAt + kRampNanoseconds) {
@@ -288,6 +302,11 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
             continue;
         }
         run.written += static_cast<std::int64_t>(block.size());
+        // The servers are asked while the device has sound enough queued.
+        if (NtpInUse()) {
+            const std::int64_t queued = static_cast<std::int64_t>(static_cast<double>(report.delay) * at.period);
+            ServiceNtp(MonotonicNanoseconds() + queued - kNtpOnsetMargin);
+        }
     }
 }
 

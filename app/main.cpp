@@ -7,12 +7,14 @@
 #include <string>
 
 #include "app/audio_transmit.h"
+#include "app/ntp_source.h"
 #include "app/options.h"
 #include "app/start_up.h"
 #include "app/transmit.h"
 #include "app/wav_render.h"
 #include "keying/keying.h"
 #include "platform/platform.h"
+#include "timecode/civil.h"
 #include "timecode/timecode.h"
 
 // Prints console text at once, also when standard output is a pipe.
@@ -84,9 +86,10 @@ static int ReadCommandLine(int argc, char** argv, Options* options) {
     case RUN:
         break;
     }
-    if (options->waitSync && ClockSynchronisation() == CLOCK_SYNC_UNKNOWN) {
+    // With --ntp, --wait-sync waits for an NTP server's answer instead.
+    if (options->waitSync && options->ntp.empty() && ClockSynchronisation() == CLOCK_SYNC_UNKNOWN) {
         std::fputs("dcf77tx: --wait-sync is not supported here: the system does not say whether its clock is "
-                   "synchronised\nTry 'dcf77tx --help'.\n",
+                   "synchronised; add --ntp SERVER to wait for an NTP server's time\nTry 'dcf77tx --help'.\n",
                    stderr);
         return 2;
     }
@@ -128,6 +131,13 @@ static void WaitForSynchronisedClock() {
     if (ClockSynchronisation() == CLOCK_SYNCHRONISED) return;
     Say("\nWaiting for the system clock to be synchronised.\n");
     while (ClockSynchronisation() != CLOCK_SYNCHRONISED) SleepUntilMonotonic(MonotonicNanoseconds() + 1'000'000'000);
+}
+
+// With --ntp the start asks the servers, and with --wait-sync waits for
+// an answer rather than for the system clock.
+static void StartNtpRun(const Options& options) {
+    StartNtp(options.ntp);
+    RunNtpStart(options.waitSync, options.verbose, true);
 }
 
 // Whether real-time priority and locked memory were obtained.
@@ -179,18 +189,30 @@ int main(int argc, char** argv) {
     }
     if (options.dryRun) {
         DeriveDurations();
-        const std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
+        std::int64_t next = (ReadUtcClock().seconds / 60 + 1) * 60;
+        if (!options.ntp.empty()) {
+            // The frames of NTP time, after the start's measurement.
+            StartNtp(options.ntp);
+            RunNtpStart(false, true, false);
+            std::int64_t instant = 0;
+            const UtcReading utc = ReadUtcClockAt(&instant);
+            const std::int64_t sent =
+                SentTime(utc.seconds * 1'000'000'000 + utc.nanoseconds, instant + RawMinusMonotonic());
+            next = (FloorDiv(sent, 60'000'000'000) + 1) * 60;
+        }
         if (options.timeGiven) transmit.shift = options.chosenFrameStart - next;
         PrintFrames(next, options.minutes > 0 ? options.minutes : 1, transmit);
         return 0;
     }
     // The output: a sound device or file here, else the serial lines below.
     if (!options.audio.empty() || !options.wav.empty()) {
-        if (options.waitSync && options.wav.empty()) WaitForSynchronisedClock();
+        if (!options.ntp.empty()) StartNtpRun(options);
+        else if (options.waitSync && options.wav.empty()) WaitForSynchronisedClock();
         return SendSound(options, transmit);
     }
     if (options.carrier) {
-        if (options.waitSync) WaitForSynchronisedClock();
+        if (!options.ntp.empty()) StartNtpRun(options);
+        else if (options.waitSync) WaitForSynchronisedClock();
         return SendCarrier(options.minutes);
     }
     DeriveDurations();
@@ -206,7 +228,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     // Option runs find a port they cannot use before they wait for anything.
     if (!dialogue) PinOpen();
-    if (options.waitSync) WaitForSynchronisedClock();
+    if (!options.ntp.empty()) StartNtpRun(options);
+    else if (options.waitSync) WaitForSynchronisedClock();
     Say("\nProgram will wait until next 00 second rollover.\n");
     if (dialogue) PinOpen();
     PrepareTimers();

@@ -36,6 +36,8 @@ std::string UsageText() {
            "  -n, --dry-run       print the status lines of the frames (--minutes,\n"
            "                      default 1) at once; open nothing\n" +
            kWaitSyncHelp +
+           "      --ntp SERVER    send the time of an NTP server (name, address or [IPv6],\n"
+           "                      optionally :PORT); up to 8; implies --follow\n"
            "      --carrier       a steady full carrier, no time code\n"
            "  -v, --verbose       one status line per frame; twice: also the frame's symbols\n" +
            kAudioOptionHelp +
@@ -57,7 +59,7 @@ constexpr std::size_t kMaxDevicePath = 4000;
 
 enum OptionName {
     PORT, DEVICE, FACTOR, FOLLOW, ZONE, STATION, VERBOSE, HELP, VERSION,
-    TIME, OFFSET, MINUTES, WINDOW, DRY_RUN, WAIT_SYNC, CARRIER, AUDIO, RATE, WAV,
+    TIME, OFFSET, MINUTES, WINDOW, DRY_RUN, WAIT_SYNC, CARRIER, AUDIO, RATE, WAV, NTP,
 };
 
 struct OptionDefinition {
@@ -74,7 +76,7 @@ static const OptionDefinition kOptions[] = {
     {TIME, 't', "time", true},         {OFFSET, 'o', "offset", true},    {MINUTES, 'm', "minutes", true},
     {WINDOW, 'w', "window", true},     {DRY_RUN, 'n', "dry-run", false}, {WAIT_SYNC, 0, "wait-sync", false},
     {CARRIER, 0, "carrier", false},    {AUDIO, 'a', "audio", true},      {RATE, 0, "rate", true},
-    {WAV, 0, "wav", true},
+    {WAV, 0, "wav", true},             {NTP, 0, "ntp", true},
 };
 
 static const OptionDefinition* ByShortName(char c) {
@@ -270,6 +272,17 @@ static bool Apply(const OptionDefinition& o, const char* value, Options* options
         *problem = std::string("the window must be HH:MM-HH:MM[,HH:MM-HH:MM...], each of some length, not '") +
                    value + "'";
         return false;
+    case NTP: {
+        NtpServer server;
+        if (!ParseNtpServer(value, &server, problem)) return false;
+        if (options->ntp.size() == kMaxNtpServers) {
+            *problem = "at most 8 NTP servers (--ntp)";
+            return false;
+        }
+        options->ntp.push_back(server);
+        options->follow = true;
+        return true;
+    }
     case FOLLOW: options->follow = true; return true;
     case VERBOSE:
         options->verbose = true;
@@ -388,6 +401,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, Options* options
     // A WAV file needs no sound library.
     if (sound && !AudioAvailable()) return Refuse(problem, "sound output (--audio) is not available on this system");
     if (!options->wav.empty() && options->waitSync) return Refuse(problem, "--wav renders at once: drop --wait-sync");
+    if (!options->wav.empty() && !options->ntp.empty()) return Refuse(problem, "--wav renders at once: drop --ntp");
     // The other codes carry their own country's time.
     if (given.zone && options->station != STATION_DCF77) return Refuse(problem, "--zone applies to DCF77 only");
     if (options->dryRun && options->waitSync) return Refuse(problem, "--dry-run waits for nothing: drop --wait-sync");

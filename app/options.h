@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "ntp/ntp_exchange.h"
 #include "timecode/station.h"
 #include "timecode/zone.h"
 
@@ -13,6 +15,7 @@ struct Window {
     int start, end;
 };
 constexpr int kMaxWindows = 16;
+constexpr std::size_t kMaxNtpServers = 8;
 
 // A minute as a clock shows it: "YYYY-MM-DD HH:MM".
 struct ClockMinute {
@@ -42,6 +45,7 @@ struct Options {
     bool dryRun = false;          // print the frames, open nothing
     bool waitSync = false;        // start once the system clock is synchronised
     bool carrier = false;         // a steady full carrier, no time code
+    std::vector<NtpServer> ntp;   // --ntp: send the time these servers give
 };
 
 enum CommandLine {

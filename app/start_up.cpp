@@ -1,5 +1,6 @@
 #include "start_up.h"
 
+#include "app/ntp_source.h"
 #include "keying/keying.h"
 #include "timecode/civil.h"
 #include "timecode/timecode.h"
@@ -25,7 +26,9 @@ std::int64_t NextMinuteStart(std::int64_t utc, std::int64_t instant, std::int64_
 static std::int64_t NextMinuteStartNow(std::int64_t* minute) {
     std::int64_t instant = 0;
     const UtcReading reading = ReadUtcClockAt(&instant);
-    return NextMinuteStart(reading.seconds * kNanosecondsPerSecond + reading.nanoseconds, instant, minute);
+    std::int64_t utc = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds;
+    if (NtpInUse()) utc = SentTime(utc, instant + RawMinusMonotonic());
+    return NextMinuteStart(utc, instant, minute);
 }
 
 std::int64_t WaitUntilShortlyBeforeMinute(std::int64_t* minute) {

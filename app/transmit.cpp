@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/ntp_source.h"
 #include "app/start_up.h"
 #include "keying/keying.h"
 #include "timecode/civil.h"
@@ -77,7 +78,10 @@ static void EndSecond(SecondInProgress& s, bool follow) {
 static void Build(const TransmitSettings& settings, std::int64_t frameStart, std::uint8_t* frame, char* status,
                   std::int64_t* builtFor) {
     BuildKeyedFrame(settings, frameStart, frame);
-    if (settings.verbose) FormatStatusLine(status, kStatusLineSize, settings, frameStart, frame);
+    if (settings.verbose) {
+        FormatStatusLine(status, kStatusLineSize, settings, frameStart, frame);
+        AddNtpOffset(status, kStatusLineSize);
+    }
     *builtFor = frameStart;
 }
 
@@ -90,8 +94,8 @@ static void Say(const char* text) {
 static void SayCut(const char* what, std::int64_t nanoseconds, std::int64_t nextMinute) {
     const std::tm next = BreakDownSeconds(nextMinute);
     char line[160];
-    if (std::strcmp(what, "clock stepped") == 0)
-        std::snprintf(line, sizeof line, "clock stepped %+.3f s: frame cut, next whole frame at %02d:%02d UTC\n",
+    if (std::strcmp(what, "clock stepped") == 0 || std::strcmp(what, "NTP time moved") == 0)
+        std::snprintf(line, sizeof line, "%s %+.3f s: frame cut, next whole frame at %02d:%02d UTC\n", what,
                       static_cast<double>(nanoseconds) / 1e9, next.tm_hour, next.tm_min);
     else
         std::snprintf(line, sizeof line, "%s %lld ms: frame cut, next whole frame at %02d:%02d UTC\n", what,
@@ -110,6 +114,26 @@ static void SayRest(const TransmitSettings& settings, std::int64_t from) {
         std::snprintf(line, sizeof line, "outside the windows: the next opens at %02d:%02d local time\n", at.tm_hour,
                       at.tm_min);
     }
+    Say(line);
+}
+
+// With --ntp: the time sent at monotonic `now`, whose system clock reading
+// is `utc`; at a minute's first second the newest NTP line is adopted
+// first, and how far that moves the time sent goes to `moved`.
+static std::int64_t NtpTimeAt(std::int64_t utc, std::int64_t now, bool minuteBegins, std::int64_t* moved) {
+    const std::int64_t raw = now + RawMinusMonotonic();
+    NoteSystemClock(raw, utc);
+    const std::int64_t before = SentTime(utc, raw);
+    if (minuteBegins) AdoptNtpAtMinute(raw);
+    const std::int64_t sent = SentTime(utc, raw);
+    *moved = sent - before;
+    return sent;
+}
+
+// "NTP time moves -0.250 s at this minute", with --verbose.
+static void SayNtpMove(std::int64_t moved) {
+    char line[80];
+    std::snprintf(line, sizeof line, "NTP time moves %+.3f s at this minute\n", static_cast<double>(moved) / 1e9);
     Say(line);
 }
 
@@ -136,18 +160,28 @@ int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettin
             // Once a second: where the clock says this second begins.
             std::int64_t now = 0;
             const UtcReading reading = ReadUtcClockAt(&now);
-            const std::int64_t utc = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds;
+            std::int64_t utc = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds;
+            // NTP time moves at a minute boundary: second 59 lasts longer or
+            // shorter, and only a move of over a second cuts the frame.
+            std::int64_t moved = 0;
+            if (NtpInUse()) utc = NtpTimeAt(utc, now, FloorMod(second, 60) == 0, &moved);
+            if (std::llabs(moved) <= kNanosecondsPerSecond) {
+                if (settings.verbose && std::llabs(moved) >= 1'000'000) SayNtpMove(moved);
+                offset += moved;
+            }
             const std::int64_t fresh = utc - now;
             const std::int64_t onset = second * kNanosecondsPerSecond - fresh;
             const bool stepped = std::llabs(fresh - offset) > kStepNanoseconds;
+            const std::int64_t nextMinute = (FloorDiv(utc, 60 * kNanosecondsPerSecond) + 1) * 60;
             if (stepped || now - onset > kLateNanoseconds) {
                 // Stepped or held up: the frame in progress would carry the
                 // wrong time, so it ends here; the clock's own seconds go on
                 // unkeyed until its next minute starts a frame.
-                if (stepped) SayCut("clock stepped", fresh - offset, (reading.seconds / 60 + 1) * 60);
-                else SayCut("held up", now - onset, (reading.seconds / 60 + 1) * 60);
+                if (moved != 0) SayCut("NTP time moved", moved, nextMinute);
+                else if (stepped) SayCut("clock stepped", fresh - offset, nextMinute);
+                else SayCut("held up", now - onset, nextMinute);
                 inFrame = false;
-                second = reading.seconds + 1;
+                second = FloorDiv(utc, kNanosecondsPerSecond) + 1;
             }
             offset = fresh;
         }
@@ -201,6 +235,10 @@ int Transmit(std::int64_t minute, std::int64_t minuteStart, const TransmitSettin
             ReleaseTimers();
             return 0;
         }
+        // The servers are asked after the second's last edge, done well
+        // before the next onset.
+        if (settings.follow && NtpInUse())
+            ServiceNtp((second + 1) * kNanosecondsPerSecond - offset - kNtpOnsetMargin);
         ++second;
     }
 }
@@ -217,6 +255,7 @@ void PrintFrames(std::int64_t minute, int count, const TransmitSettings& setting
         minute = start;
         BuildKeyedFrame(settings, minute, frame);
         FormatStatusLine(status, sizeof status, settings, minute, frame);
+        AddNtpOffset(status, sizeof status);
         std::string text = status;
         if (settings.verbosity >= 2) FormatFrameSeconds(&text, settings, frame);
         std::fputs(text.c_str(), stdout);

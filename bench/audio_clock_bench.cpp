@@ -7,6 +7,11 @@
 // /tmp/audio_clock_bench; the recording is demodulated and every edge timed
 // against the simulated UTC clock's second, the carrier measured in 2 s
 // slices against true time.
+// The review's slews run for longer, at 8000 Hz, with and without --ntp
+// and a simulated NTP server on the true time, to which each slew brings
+// the system clock: the carrier's worst offset from 30 minutes after the
+// start on, the edges' worst against the second sent (the system clock's,
+// or NTP time's), from the first frame and from 30 minutes on.
 //   audio_clock_bench [CASE ...]   cases whose names begin so; default all
 #include <algorithm>
 #include <cmath>
@@ -106,6 +111,97 @@ static Figures Run(const Case& c) {
     return f;
 }
 
+// A slew of the system clock toward the NTP server's time.
+struct Slew {
+    const char* name;
+    double afterS, forS, ppm;  // from, how long, how fast
+    int seconds;               // run length
+};
+
+struct SlewFigures {
+    double hz = 0, hz30 = 0, edges = 0, edges30 = 0;  // worst: carrier from the first frame, from 30 min, Hz; edges, ms
+    int edgeCount = 0;
+    std::string said;
+};
+
+static SlewFigures RunSlew(const Slew& c, bool ntp) {
+    std::string dir = "/tmp/audio_clock_bench/" + std::string(c.name) + (ntp ? " ntp" : "");
+    std::replace(dir.begin(), dir.end(), ' ', '_');
+    std::filesystem::create_directories(dir);
+    const double correctionMs = c.ppm * c.forS / 1000;
+    std::ofstream(dir + "/dcf77tx_sim.conf")
+        << "start_utc_ms " << kStartUtcMs << "\nrun_seconds " << c.seconds
+        << "\nrecord dcf_record\naudio_rate 8000\naudio_ppm 200\naudio_latency_us " << kLatencyUs
+        << "\naudio_granule 2\naudio_jitter_us 50\nutc_slew_after_ms " << std::llround(c.afterS * 1000)
+        << "\nutc_slew_ms " << std::llround(c.forS * 1000) << "\nutc_slew_ppm " << c.ppm << "\nntp_offset_ms "
+        << std::llround(correctionMs) << "\n";
+    const std::string command = "cd " + dir + " && " SIM_PROGRAM " --audio sim" +
+                                std::string(ntp ? " --ntp 192.0.2.1" : "") + " >out 2>err";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "%s: the program failed\n", c.name);
+    SlewFigures f;
+    std::ifstream err(dir + "/err");
+    for (std::string line; std::getline(err, line);) f.said += (f.said.empty() ? "" : " / ") + line;
+    std::ifstream segments(dir + "/dcf_record.audio.segments");
+    std::ifstream samplesIn(dir + "/dcf_record.audio", std::ios::binary);
+    long long start = 0;
+    double period = 0;
+    std::size_t count = 0;
+    if (!(segments >> start >> period >> count) || count == 0) return f;
+    std::vector<std::int16_t> samples(count);
+    samplesIn.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(count * 2));
+    // The second sent: the slewed system clock's, or the server's.
+    const std::int64_t trueAtZero = kStartUtcMs * kMs - kSimStart, slewAt = kSimStart + std::llround(c.afterS * 1e9);
+    auto sentAt = [&](std::int64_t t) -> std::int64_t {
+        if (ntp) return t + trueAtZero + std::llround(correctionMs * 1e6);
+        const double slewed = std::clamp(static_cast<double>(t - slewAt), 0.0, c.forS * 1e9);
+        return t + trueAtZero + static_cast<std::int64_t>(slewed * c.ppm * 1e-6);
+    };
+    const double tone = 77500.0 / 23;
+    const std::int64_t after30 = kSimStart + 30 * 60 * kSecond;
+    const Demodulation d = Demodulate(samples.data(), samples.size(), 1e9 / period, tone, 0);
+    const std::int64_t firstFrame = (sentAt(kSimStart) / (60 * kSecond) + 2) * 60 * kSecond;
+    for (const Edge& e : d.edges) {
+        const std::int64_t heard = start + e.time + kLatencyUs * 1000, at = sentAt(heard);
+        if (at < firstFrame - kSecond / 2) continue;
+        const std::int64_t grid = e.asserted ? kSecond : 100 * kMs;
+        const double off = static_cast<double>((at % grid + grid + grid / 2) % grid - grid / 2) / kMs;
+        ++f.edgeCount;
+        Worst(&f.edges, off);
+        if (heard >= after30) Worst(&f.edges30, off);
+    }
+    // The 23rd harmonic against 77.5 kHz, in 10 s slices, by true time.
+    const std::size_t slice = static_cast<std::size_t>(10e9 / period);
+    for (std::size_t from = 0; from + slice <= samples.size(); from += slice) {
+        const std::int64_t at = start + static_cast<std::int64_t>(static_cast<double>(from) * period);
+        if (sentAt(at) < firstFrame) continue;
+        const Demodulation s = Demodulate(samples.data() + from, slice, 1e9 / period, tone, 0);
+        Worst(&f.hz, 23 * s.carrierHz - 77500);
+        if (at >= after30) Worst(&f.hz30, 23 * s.carrierHz - 77500);
+    }
+    return f;
+}
+
+static void RunSlews(int argc, char** argv) {
+    const Slew slews[] = {
+        {"review: 60 ms at 500 ppm from the start", 0, 120, 500, 40 * 60},
+        {"review: 500 ppm for 25 min from 10 min", 600, 1500, 500, 40 * 60},
+        {"review: 100 ms at 33 ppm two hours in", 7200, 3030, 33, 7200 + 3030 + 300},
+        {"review: 60 s at 500 ppm from 100 s", 100, 60, 500, 40 * 60},
+    };
+    std::printf("\n| slew | --ntp | edges | edges' worst from the first frame, ms | from 30 min, ms | carrier's worst "
+                "from the first frame, Hz | from 30 min, Hz | said |\n|---|---|---|---|---|---|---|---|\n");
+    for (const Slew& c : slews) {
+        bool chosen = argc < 2;
+        for (int i = 1; i < argc; ++i) chosen = chosen || std::strncmp(c.name, argv[i], std::strlen(argv[i])) == 0;
+        for (int ntp = 0; ntp < 2 && chosen; ++ntp) {
+            const SlewFigures f = RunSlew(c, ntp != 0);
+            std::printf("| %s | %s | %d | %.3f | %.3f | %.3f | %.3f | %s |\n", c.name + 8, ntp ? "yes" : "no",
+                        f.edgeCount, f.edges, f.edges30, f.hz, f.hz30, f.said.empty() ? "nothing" : f.said.c_str());
+            std::fflush(stdout);
+        }
+    }
+}
+
 int main(int argc, char** argv) {
     const Case cases[] = {
         {"steady", 0, 0, 0, 200},         {"step 1 ms", 1, 0, 0, 200},     {"step 10 ms", 10, 0, 0, 200},
@@ -125,5 +221,6 @@ int main(int argc, char** argv) {
                     f.within2, f.after, f.hzBefore, f.hzDuring, f.hzAfter, f.said.empty() ? "nothing" : f.said.c_str());
         std::fflush(stdout);
     }
+    RunSlews(argc, argv);
     return 0;
 }

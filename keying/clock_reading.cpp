@@ -20,3 +20,19 @@ UtcReading ReadUtcClockAt(std::int64_t* instant) {
     }
     return best;
 }
+
+// The raw monotonic clock minus the monotonic one, read between two
+// readings of the latter no more than 20 us apart where the system allows.
+std::int64_t RawMinusMonotonic() {
+    std::int64_t best = 0, narrowest = -1;
+    for (int i = 0; i < 5 && (narrowest < 0 || narrowest > 20'000); ++i) {
+        const std::int64_t before = MonotonicNanoseconds();
+        const std::int64_t raw = RawMonotonicNanoseconds();
+        const std::int64_t after = MonotonicNanoseconds();
+        if (narrowest < 0 || after - before < narrowest) {
+            narrowest = after - before;
+            best = raw - (before + (after - before) / 2);
+        }
+    }
+    return best;
+}

@@ -135,3 +135,7 @@ constexpr std::int64_t kMaxEarlyWakeNanoseconds = 500'000;
 UtcReading ReadUtcClockAt(std::int64_t* instant);
 constexpr std::int64_t kNarrowBracketNanoseconds = 20'000;
 constexpr int kReadingAttempts = 5;
+
+// The raw monotonic clock minus the monotonic one, read between two
+// readings of the latter no more than 20 us apart where the system allows.
+std::int64_t RawMinusMonotonic();

@@ -7,7 +7,9 @@ const char* const kSerialOptionsHelp =
     "  -d, --device PATH   the serial device by path: /dev/ttyUSB0,\n"
     "                      /dev/serial/by-id/..., on Windows COM12 or \\\\.\\COM12\n";
 
-const char* const kWaitSyncHelp = "      --wait-sync     start once the system clock is synchronised\n";
+const char* const kWaitSyncHelp =
+    "      --wait-sync     start once the system clock is synchronised (with --ntp:\n"
+    "                      once an NTP server has answered)\n";
 
 const char* const kAudioOptionHelp =
     "  -a, --audio DEVICE  send on a sound device (ALSA name: default, hw:1,0,\n"

@@ -1,6 +1,7 @@
 #include "sim_platform.h"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "platform/audio.h"
+#include "platform/udp.h"
 
 static void WriteAudioRecord();
 
@@ -63,6 +65,12 @@ bool audioKeepsNoTime;
 std::int64_t audioSlowFor;
 double audioSlowRate;
 std::int64_t audioDelayLostAt;
+std::int64_t ntpOffset;
+std::int64_t ntpStepAt, ntpStepBy;
+std::int64_t ntpOneWay;
+std::int64_t ntpAnswersFrom;
+std::string ntpKiss;
+int ntpRequests;
 // Virtual time of the last Reset, from which the UTC rate counts.
 static std::int64_t resetAt = 0;
 
@@ -121,6 +129,11 @@ void Reset(std::int64_t start, std::int64_t utcStart) {
     audioSlowRate = 1;
     audioOpenFails = audioMissing = audioNameAmbiguous = false;
     audioPlayed.clear();
+    ntpOffset = ntpStepAt = ntpStepBy = 0;
+    ntpOneWay = 500'000;
+    ntpAnswersFrom = 0;
+    ntpKiss.clear();
+    ntpRequests = 0;
 }
 
 // Writes each line change as "<ns> <change>", the UTC clock's reading at
@@ -184,6 +197,12 @@ static void StopWhenTimeIsUp() {
 //                       after that instant wakes this much late
 //   synced_after_ms     the clock reports itself synchronised only this
 //                       long after the start
+//   ntp_offset_ms, ntp_one_way_us   the NTP server's time ahead of the true
+//                       time, and its one-way delay (default 500 us)
+//   ntp_step_after_ms, ntp_step_ms  the server's time steps once
+//   ntp_silent 1        it answers nothing
+//   ntp_answers_after_ms  it answers only from then on
+//   ntp_kiss CODE       it answers every request with a Kiss-o'-Death
 static void Start() {
     if (started) return;
     std::FILE* conf = std::fopen("dcf77tx_sim.conf", "r");
@@ -196,6 +215,8 @@ static void Start() {
     long long syncedAfterMs = 0, slewAfterMs = 0, slewMs = 0, jumpAfterMs = 0, jumpUs = 0, noTime = 0;
     long long openErrorCode = 2, noModemLines = 0, slowMs = 0, delayLostAfterMs = 0;
     double slewPpm = 0, rawPpm = 0, slowRate = 1;
+    long long ntpOffsetMs = 0, ntpOneWayUs = 500, ntpStepAfterMs = 0, ntpStepMs = 0, silent = 0, answersAfterMs = 0;
+    std::string kiss;
     char name[64], value[512];
     std::string record = "dcf_record";
     while (std::fscanf(conf, "%63s %511s", name, value) == 2) {
@@ -238,6 +259,13 @@ static void Start() {
         else if (key == "audio_slow_ms") slowMs = number;
         else if (key == "audio_slow_rate") slowRate = std::atof(value);
         else if (key == "audio_delay_lost_after_ms") delayLostAfterMs = number;
+        else if (key == "ntp_offset_ms") ntpOffsetMs = number;
+        else if (key == "ntp_one_way_us") ntpOneWayUs = number;
+        else if (key == "ntp_step_after_ms") ntpStepAfterMs = number;
+        else if (key == "ntp_step_ms") ntpStepMs = number;
+        else if (key == "ntp_silent") silent = number;
+        else if (key == "ntp_answers_after_ms") answersAfterMs = number;
+        else if (key == "ntp_kiss") kiss = value;
     }
     std::fclose(conf);
     const std::int64_t start = 1'000'000'000'000;
@@ -280,6 +308,12 @@ static void Start() {
     audioSlowFor = slowMs * 1'000'000;
     audioSlowRate = slowRate;
     audioDelayLostAt = delayLostAfterMs != 0 ? start + delayLostAfterMs * 1'000'000 : 0;
+    ntpOffset = ntpOffsetMs * 1'000'000;
+    ntpOneWay = ntpOneWayUs * 1'000;
+    ntpStepAt = ntpStepMs != 0 ? start + ntpStepAfterMs * 1'000'000 : 0;
+    ntpStepBy = ntpStepMs * 1'000'000;
+    ntpAnswersFrom = silent != 0 ? INT64_MAX : start + answersAfterMs * 1'000'000;
+    ntpKiss = kiss;
 }
 }  // namespace sim
 
@@ -598,3 +632,95 @@ const char* LineErrorAdvice(std::uint32_t code, const char*) {
 
 // A simulated run's output goes to files and pipes.
 bool IsTerminal(std::FILE*) { return false; }
+
+// The simulated NTP server, behind every address: a host named
+// "nowhere.invalid" does not resolve. One reply waits at a time.
+static unsigned char ntpReply[48];
+static std::int64_t ntpReplyAt = -1;  // virtual time it arrives; -1: none
+static constexpr UdpSocket kSimSocket = 9;
+static UdpPeer ntpPeer;  // the server the socket was opened to
+
+// The server's time at virtual time `time`, ns since 1970.
+static std::int64_t ServerTime(std::int64_t time) {
+    return time + sim::utcAtZero + sim::ntpOffset + (sim::ntpStepAt != 0 && time >= sim::ntpStepAt ? sim::ntpStepBy : 0);
+}
+
+static void PutTimestamp(unsigned char* at, std::int64_t unixNs) {
+    const std::uint64_t seconds = static_cast<std::uint64_t>(unixNs / 1'000'000'000 + 2'208'988'800LL);
+    const std::uint64_t fraction = (static_cast<std::uint64_t>(unixNs % 1'000'000'000) << 32) / 1'000'000'000;
+    const std::uint64_t value = seconds << 32 | (fraction & 0xffffffffu);
+    for (int i = 0; i < 8; ++i) at[i] = static_cast<unsigned char>(value >> (56 - 8 * i));
+}
+
+bool ResolveUdpPeers(const char* host, const char* port, UdpPeer* peers, int max, int* count, char* error,
+                     std::size_t errorSize) {
+    sim::Start();
+    if (std::strcmp(host, "nowhere.invalid") == 0 || max < 1) {
+        std::snprintf(error, errorSize, "Name or service not known");
+        return false;
+    }
+    std::snprintf(reinterpret_cast<char*>(peers[0].address), sizeof peers[0].address, "%s:%s", host, port);
+    peers[0].length = static_cast<int>(std::strlen(reinterpret_cast<char*>(peers[0].address)) + 1);
+    *count = 1;
+    return true;
+}
+
+void FormatUdpPeer(const UdpPeer& peer, char* text, std::size_t size) {
+    std::snprintf(text, size, "%s", reinterpret_cast<const char*>(peer.address));
+}
+
+bool SameUdpPeer(const UdpPeer& a, const UdpPeer& b) {
+    return a.length == b.length && std::memcmp(a.address, b.address, static_cast<std::size_t>(a.length)) == 0;
+}
+
+bool OpenUdp(const UdpPeer& peer, UdpSocket* socket, char*, std::size_t) {
+    ntpPeer = peer;
+    *socket = kSimSocket;
+    return true;
+}
+
+// Answers a request at once: mode 4, stratum 2, the request's transmit
+// timestamp as origin, the server's time on arrival and departure.
+bool SendUdp(UdpSocket socket, const void* data, std::size_t length, char* error, std::size_t errorSize) {
+    sim::Start();
+    if (socket != kSimSocket || length < 48) {
+        std::snprintf(error, errorSize, "Bad file descriptor");
+        return false;
+    }
+    ++sim::ntpRequests;
+    ntpReplyAt = -1;
+    if (sim::now < sim::ntpAnswersFrom) return true;
+    const unsigned char* request = static_cast<const unsigned char*>(data);
+    std::memset(ntpReply, 0, sizeof ntpReply);
+    ntpReply[0] = 0x24;  // no leap warning, version 4, server
+    ntpReply[1] = sim::ntpKiss.empty() ? 2 : 0;
+    ntpReply[2] = 6;
+    ntpReply[3] = 0xec;
+    std::memcpy(ntpReply + 12, sim::ntpKiss.empty() ? "GPS\0" : sim::ntpKiss.c_str(), 4);
+    const std::int64_t arrives = sim::now + sim::ntpOneWay;
+    PutTimestamp(ntpReply + 16, ServerTime(arrives) - 1'000'000'000);
+    std::memcpy(ntpReply + 24, request + 40, 8);
+    PutTimestamp(ntpReply + 32, ServerTime(arrives));
+    PutTimestamp(ntpReply + 40, ServerTime(arrives));
+    ntpReplyAt = arrives + sim::ntpOneWay;
+    return true;
+}
+
+UdpReceived ReceiveUdp(UdpSocket, void* buffer, std::size_t size, std::size_t* length, UdpPeer* from,
+                       std::int64_t deadline, char*, std::size_t) {
+    sim::Start();
+    if (ntpReplyAt < 0 || ntpReplyAt > deadline) {
+        sim::now = std::max(sim::now, deadline);
+        sim::StopWhenTimeIsUp();
+        return UDP_TIMEOUT;
+    }
+    sim::now = std::max(sim::now, ntpReplyAt);
+    ntpReplyAt = -1;
+    *length = std::min(size, sizeof ntpReply);
+    std::memcpy(buffer, ntpReply, *length);
+    *from = ntpPeer;
+    sim::StopWhenTimeIsUp();
+    return UDP_DATAGRAM;
+}
+
+void CloseUdp(UdpSocket) {}

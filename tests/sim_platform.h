@@ -81,6 +81,18 @@ struct AudioSegment {
 };
 extern std::vector<AudioSegment> audioPlayed;
 
+// The simulated NTP server: its time is the true time (the UTC clock's
+// before any step, slew or rate of it) plus `ntpOffset`, plus `ntpStepBy`
+// from virtual time `ntpStepAt` on; each way takes `ntpOneWay`. It
+// answers nothing before virtual time `ntpAnswersFrom`, and may answer
+// only a Kiss-o'-Death with code `ntpKiss` ("RATE").
+extern std::int64_t ntpOffset;
+extern std::int64_t ntpStepAt, ntpStepBy;
+extern std::int64_t ntpOneWay;
+extern std::int64_t ntpAnswersFrom;
+extern std::string ntpKiss;
+extern int ntpRequests;             // requests it was sent
+
 // The simulated UTC clock at virtual time `time`, ns since 1970.
 std::int64_t UtcAt(std::int64_t time);
 

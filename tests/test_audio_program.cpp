@@ -342,6 +342,39 @@ TEST(AudioProgram, ChosenTimeAndRunLimit) {
     for (std::size_t k = p.samples.size() - 48; k < p.samples.size(); ++k) ASSERT_EQ(p.samples[k], 0) << k;
 }
 
+TEST(AudioProgram, NtpTime) {
+    // 12:34:56.5 on the system clock, 2.5 s slow of the NTP server; the
+    // computer's oscillator 40 ppm fast, the card as above.
+    const std::int64_t startUtcMs = 1260534896500, latencyUs = 3000;
+    RunSettings settings{"", startUtcMs, 200};
+    settings.arguments = "--audio sim --ntp 192.0.2.1 -v --minutes 2";
+    settings.simConf = "ntp_offset_ms 2500\nraw_ppm 40\naudio_ppm 200\naudio_latency_us 3000\naudio_granule 12\n";
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
+              "system clock 2.500 s slow of 192.0.2.1 (delay 0.001 s, stratum 2)\n");
+    EXPECT_NE(run.out.find("UTC  NTP +2500 ms\n"), std::string::npos) << run.out;
+    const std::vector<Played> played = ReadPlayed();
+    ASSERT_EQ(played.size(), 1u);
+    const Played& p = played[0];
+    // The edges on NTP time: 2.5 s ahead of the true time.
+    const std::int64_t ntpAtZero = startUtcMs * kMs - kSimStart + 2500 * kMs;
+    const Demodulation d = Demodulate(p.samples.data(), p.samples.size(), 1e9 / p.period, 15500, 0);
+    std::vector<Edge> edges;
+    for (const Edge& e : d.edges) edges.push_back({p.start + latencyUs * 1000 + e.time + ntpAtZero, e.asserted});
+    std::vector<DecodedMinute> whole;
+    for (const DecodedMinute& m : DecodeMinutes(PulsesFromEdges(edges), true))
+        if (m.valid) whole.push_back(m);
+    ASSERT_EQ(whole.size(), 2u);
+    for (DecodedMinute& m : whole) m.start = (m.start + kSecond / 2) / kSecond * kSecond;
+    EXPECT_EQ(Utc(whole[0].start).tm_min, 36);
+    ExpectFramesFollowTheClock(whole);
+    for (const Edge& e : edges) {
+        const std::int64_t grid = e.asserted ? kSecond : 100 * kMs;
+        EXPECT_LT(std::llabs((e.time % grid + grid + grid / 2) % grid - grid / 2), kMs / 10) << e.time;
+    }
+}
+
 // A WAV file's samples; its header's sizes must describe the file.
 static std::vector<std::int16_t> ReadWav(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);

@@ -40,13 +40,27 @@ TEST(CommandLine, EndsAtOnce) {
          "modem_lines_missing 1\n"},
         // A carrier waits for no minute: the port is opened first.
         {"--device /dev/ttyUSB7 --carrier", 1, "", "dcf77tx: /dev/ttyUSB7: " + std::string(std::strerror(2)) + "\n"},
+        {"--follow --ntp host:0", 2, "",
+         "dcf77tx: --ntp needs a host name, an address or [IPv6], optionally :PORT (1-65535), not 'host:0'\n"
+         "Try 'dcf77tx --help'.\n"},
+        // A dry run with --ntp: the offset, then NTP time's next minute;
+        // a fault is one line, and the system clock's minute follows.
+        {"-n --ntp 192.0.2.1", 0,
+         "system clock 2.500 s slow of 192.0.2.1 (delay 0.001 s, stratum 2)\n"
+         "2009-12-11 12:36:00 UTC  DCF77  clocks show Fri 2009-12-11 12:37 UTC at 12:37 UTC  NTP +2500 ms\n",
+         "", "ntp_offset_ms 2500\nntp_one_way_us 600\n"},
+        {"-n --ntp 192.0.2.1", 0, "2009-12-11 12:36:00 UTC  DCF77  clocks show Fri 2009-12-11 12:37 UTC at 12:37 UTC\n",
+         "dcf77tx: NTP server 192.0.2.1: no answer\n", "ntp_silent 1\n"},
+        {"-n --ntp 192.0.2.1", 0, "2009-12-11 12:35:00 UTC  DCF77  clocks show Fri 2009-12-11 12:36 UTC at 12:36 UTC\n",
+         "dcf77tx: NTP server 192.0.2.1: Kiss-o'-Death RATE: asking less often\n", "ntp_kiss RATE\n"},
         // More minutes than a WAV file's sizes can count, said with the limit.
         {"--wav big.wav --minutes 187", 2, "",
          "dcf77tx: a WAV file at 192000 Hz holds at most 186 minutes: --minutes 187 is too many\n"
          "Try 'dcf77tx --help'.\n"},
     };
     for (const EndsAtOnceCase& c : cases) {
-        RunSettings settings{"", 1260534896000, 10};
+        // Time enough for the start's eight requests to a silent server.
+        RunSettings settings{"", 1260534896000, 30};
         settings.simConf = c.simConf;
         settings.arguments = c.arguments;
         const ProgramRun run = RunProgram(settings);
@@ -335,4 +349,66 @@ TEST(CommandLine, OnsetsOnTimeWhereTheTimerWakesLate) {
             }
         }
     }
+}
+
+TEST(CommandLine, NtpTimeSent) {
+    // 2009-12-11 12:34:26 UTC on the system clock, 2.5 s slow of the NTP
+    // server; 20 minutes in the server corrects its time by +300 ms.
+    const std::int64_t startUtcMs = 1260534866000, stepAfterMs = 20 * 60'000;
+    RunSettings settings{"", startUtcMs, 40 * 60};
+    settings.arguments = "--ntp 192.0.2.1 -vv --minutes 38";
+    settings.simConf = "ntp_offset_ms 2500\nntp_step_after_ms " + std::to_string(stepAfterMs) + "\nntp_step_ms 300\n";
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n', kNominal.size()) + 1),
+              kNominal + "system clock 2.500 s slow of 192.0.2.1 (delay 0.001 s, stratum 2)\n");
+    // NTP time as the program had it: the server's, the correction from
+    // the minute at which it reached the output.
+    std::vector<Change> sent = run.changes;
+    std::int64_t movedAt = 0;  // true time of the first onset keyed on the corrected time
+    auto offSecond = [](std::int64_t t) { return std::llabs((t + kSecond / 2) % kSecond - kSecond / 2); };
+    for (Change& c : sent) {
+        const std::int64_t early = c.utc + 2500 * kMs;
+        if (movedAt == 0 && c.change == 5 && offSecond(early) > kMs) movedAt = c.utc;
+        c.utc = early + (movedAt != 0 ? 300 * kMs : 0);
+        if (c.change == 5) {
+            EXPECT_LT(offSecond(c.utc), kMs) << c.utc;
+        }
+    }
+    // It moved at a minute boundary of the corrected time, inside no frame:
+    // 38 whole frames on consecutive minutes, each with its status line.
+    EXPECT_GT(movedAt, (startUtcMs + stepAfterMs) * kMs);
+    const std::int64_t minute = 60 * kSecond;
+    EXPECT_LT(std::llabs((movedAt + 2800 * kMs + minute / 2) % minute - minute / 2), kMs);
+    std::vector<DecodedMinute> minutes = Decode(sent);
+    ASSERT_EQ(minutes.size(), 38u);
+    for (DecodedMinute& m : minutes) m.start = (m.start + kSecond / 2) / kSecond * kSecond;
+    ExpectFramesFollowTheClock(minutes);
+    ExpectStatusLinesMatch(run.out, minutes);
+    EXPECT_NE(run.out.find("UTC  NTP +2500 ms\n"), std::string::npos);
+    EXPECT_NE(run.out.find("NTP time moves +0.300 s at this minute\n"), std::string::npos);
+    EXPECT_NE(run.out.find("UTC  NTP +2800 ms\n"), std::string::npos);
+}
+
+TEST(CommandLine, NtpTakesOverFromTheSystemClock) {
+    // The server answers only from 30 s after the start at 12:34:56: the
+    // run starts on the system clock, says so, and NTP time, 2.5 s ahead,
+    // takes over at the next minute, which cuts that frame.
+    RunSettings settings{"", 1260534896000, 5 * 60};
+    settings.arguments = "--ntp 192.0.2.1 --minutes 2";
+    settings.simConf = "ntp_offset_ms 2500\nntp_answers_after_ms 30000\n";
+    const ProgramRun run = RunProgram(settings);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "dcf77tx: NTP server 192.0.2.1: no answer\n"
+                       "dcf77tx: no answer from NTP server 192.0.2.1 yet: sending the system clock's time until one "
+                       "comes\n"
+                       "dcf77tx: NTP time takes over: system clock 2.500 s slow of 192.0.2.1 (delay 0.001 s, stratum 2)\n");
+    EXPECT_NE(run.out.find("\nNTP time moved +2.500 s: frame cut, next whole frame at 12:38 UTC\n"), std::string::npos)
+        << run.out;
+    // The 12:36 frame on the system clock, the 12:38 one on NTP time.
+    const std::vector<DecodedMinute> minutes = Decode(run);
+    ASSERT_EQ(minutes.size(), 2u);
+    EXPECT_EQ(minutes[0].start, 1260534960 * kSecond);
+    EXPECT_LT(std::llabs(minutes[1].start - (1260535080 * kSecond - 2500 * kMs)), kMs / 1000);
 }

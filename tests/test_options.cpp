@@ -171,6 +171,20 @@ TEST(Options, CommandLines) {
         {{"-a", "default"}, BAD, "sound output (--audio) is not available on this system", 0, "", 0, false, false,
          ZONE_UTC, STATION_DCF77, "", "", 0, true},
         {{"--wav", "x.wav", "--wait-sync"}, BAD, "--wav renders at once: drop --wait-sync", 0, "", 0, false, false},
+        // NTP servers: a name, an address, [IPv6] with a port; --ntp follows the clock.
+        {{"--ntp", "pool.ntp.org", "--ntp=192.0.2.1:1123", "--ntp", "[2001:db8::1]:123", "--ntp", "::1"}, RUN, "", 2,
+         "", 100, true, false},
+        {{"--ntp", "a b"}, BAD, "--ntp needs a host name, an address or [IPv6], optionally :PORT (1-65535), not 'a b'",
+         0, "", 0, false, false},
+        {{"--ntp", "[::1"}, BAD, "--ntp needs a host name, an address or [IPv6], optionally :PORT (1-65535), not '[::1'",
+         0, "", 0, false, false},
+        {{"--ntp", "h:65536"}, BAD,
+         "--ntp needs a host name, an address or [IPv6], optionally :PORT (1-65535), not 'h:65536'", 0, "", 0, false,
+         false},
+        {{"--ntp", "a", "--ntp", "b", "--ntp", "c", "--ntp", "d", "--ntp", "e", "--ntp", "f", "--ntp", "g", "--ntp", "h",
+          "--ntp", "i"},
+         BAD, "at most 8 NTP servers (--ntp)", 0, "", 0, false, false},
+        {{"--wav", "x.wav", "--ntp", "h"}, BAD, "--wav renders at once: drop --ntp", 0, "", 0, false, false},
     };
     for (const CommandLineCase& c : cases) {
         std::vector<const char*> argv{"dcf77tx"};
@@ -200,6 +214,11 @@ TEST(Options, CommandLines) {
         EXPECT_EQ(options.audio, c.audio) << line;
         EXPECT_EQ(options.wav, c.wav) << line;
         EXPECT_EQ(options.rate, c.rate) << line;
+        if (!options.ntp.empty()) {
+            EXPECT_EQ(options.ntp.size(), 4u) << line;
+            EXPECT_EQ(options.ntp[1].host + " " + options.ntp[1].port, "192.0.2.1 1123") << line;
+            EXPECT_EQ(options.ntp[2].host + " " + options.ntp[3].host, "2001:db8::1 ::1") << line;
+        }
     }
     sim::audioMissing = false;
 }
