@@ -268,7 +268,7 @@ TEST(Options, HelpNamesThisSystemsDevices) {
     };
     const Word words[] = {
         {"ALSA", true, false},      {"hw:1,0", true, false},   {"/dev/", true, false},
-        {"/etc/", false, false},    {"COM3", false, true},     {"--ntp SERVER", false, true},
+        {"/etc/", false, false},    {"COM3", false, true},     {"--ntp SERVER", true, true},
         {"\"YYYY-MM-DD HH:MM\"", true, true}, {"'YYYY", false, false},
     };
     const std::string usage = UsageText();
