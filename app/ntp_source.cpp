@@ -127,13 +127,15 @@ void RunNtpStart(bool waitForAnswer, bool sayOffset, bool live) {
             std::printf("%s\n", line);
         }
         std::fflush(stdout);
-    } else if (live) {
+    } else {
         std::string names;
         for (int i = 0; i < ntpServerCount; ++i)
             names += (i == 0 ? "" : ", ") + ntpServers[i].connection.server.text;
-        SayError("dcf77tx: no answer from NTP server " + names +
-                 " yet: sending the system clock's time until one comes");
-        ntpOnSystemClock = true;
+        // A dry run prints the system clock's frames, and says so too.
+        SayError(live ? "dcf77tx: no answer from NTP server " + names +
+                            " yet: sending the system clock's time until one comes"
+                      : "dcf77tx: no time from NTP server " + names + ": the frames below carry the system clock's time");
+        ntpOnSystemClock = live;
     }
 }
 

@@ -32,8 +32,8 @@ void ServiceNtp(std::int64_t deadline);
 
 // The start: each server's burst, and with `waitForAnswer` on until a
 // measurement comes. Then, with `sayOffset`, each server's offset line on
-// standard output; without any answer in a live run (`live`), that the
-// system clock is sent until one comes.
+// standard output; without any answer, that the system clock's time is
+// sent (until one comes, in a live run: `live`).
 void RunNtpStart(bool waitForAnswer, bool sayOffset, bool live);
 
 // The time sent at raw instant `raw`, whose system clock reading is `utc`

@@ -50,9 +50,13 @@ TEST(CommandLine, EndsAtOnce) {
          "2009-12-11 12:36:00 UTC  DCF77  clocks show Fri 2009-12-11 12:37 UTC at 12:37 UTC  NTP +2500 ms\n",
          "", "ntp_offset_ms 2500\nntp_one_way_us 600\n"},
         {"-n --ntp 192.0.2.1", 0, "2009-12-11 12:36:00 UTC  DCF77  clocks show Fri 2009-12-11 12:37 UTC at 12:37 UTC\n",
-         "dcf77tx: NTP server 192.0.2.1: no answer\n", "ntp_silent 1\n"},
+         "dcf77tx: NTP server 192.0.2.1: no answer\n"
+         "dcf77tx: no time from NTP server 192.0.2.1: the frames below carry the system clock's time\n",
+         "ntp_silent 1\n"},
         {"-n --ntp 192.0.2.1", 0, "2009-12-11 12:35:00 UTC  DCF77  clocks show Fri 2009-12-11 12:36 UTC at 12:36 UTC\n",
-         "dcf77tx: NTP server 192.0.2.1: Kiss-o'-Death RATE: asking less often\n", "ntp_kiss RATE\n"},
+         "dcf77tx: NTP server 192.0.2.1: Kiss-o'-Death RATE: asking less often\n"
+         "dcf77tx: no time from NTP server 192.0.2.1: the frames below carry the system clock's time\n",
+         "ntp_kiss RATE\n"},
         // More minutes than a WAV file's sizes can count, said with the limit.
         {"--wav big.wav --minutes 187", 2, "",
          "dcf77tx: a WAV file at 192000 Hz holds at most 186 minutes: --minutes 187 is too many\n"
