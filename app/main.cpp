@@ -29,13 +29,6 @@ static std::tm BreakDownUtc(std::int64_t seconds) {
     return utc != nullptr ? *utc : std::tm{};
 }
 
-// The seconds field gmtime would give for the reading: the clock counts
-// every UTC minute as 60 seconds.
-static int SecondOfMinute(const UtcReading& reading) {
-    const std::int64_t second = reading.seconds % 60;
-    return static_cast<int>(second < 0 ? second + 60 : second);
-}
-
 // Reads the settings as scanf does: what cannot be converted keeps the
 // default and stays in the input for the next read.
 static void AskSettings() {
@@ -47,25 +40,6 @@ static void AskSettings() {
     Say("\nInput your Timing Fudge Factor: ");
     double fudge = 0;
     if (std::scanf("%lf", &fudge) == 1) Fudge = fudge;
-}
-
-// Returns the monotonic instant at which the next UTC minute began, and
-// that minute in `minute`; a start within second 0 waits for the following
-// minute rather than start late.
-static std::int64_t WaitForMinute(std::int64_t* minute) {
-    std::int64_t instant = 0;
-    UtcReading now = ReadUtcClockAt(&instant);
-    // The C library loads its time-zone data on the first breakdown; do
-    // that now rather than between the minute's start and its first pulse.
-    BreakDownUtc(now.seconds);
-    if (SecondOfMinute(now) == 0) {
-        PauseMs(1234);
-        now = ReadUtcClockAt(&instant);
-    }
-    while (SecondOfMinute(now) != 0) now = ReadUtcClockAt(&instant);
-    *minute = now.seconds;
-    // The reading lies `nanoseconds` past the minute boundary.
-    return instant - now.nanoseconds;
 }
 
 // Takes the settings from the command line; returns the exit status when
@@ -234,13 +208,17 @@ int main(int argc, char** argv) {
     if (dialogue) PinOpen();
     PrepareTimers();
     if (!dialogue) PrepareTransmit(transmit, ReadUtcClock().seconds);
+    // The C library loads its time-zone data on the first breakdown; do
+    // that now rather than between the minute's start and its first pulse.
+    if (dialogue) BreakDownUtc(0);
 
     std::int64_t minute = 0;
-    // Option runs sleep until shortly before the minute, learning how late
-    // the timer wakes, and their first onset pauses out the rest.
-    const std::int64_t minuteStart = dialogue ? WaitForMinute(&minute) : WaitUntilShortlyBeforeMinute(&minute);
-    // Only now, since the dialogue's busy wait must not run at a raised
-    // priority; and only when every second pauses, since keying without
+    // Both sleep until shortly before the minute, learning how late the
+    // timer wakes; the dialogue then pauses out the rest before it says
+    // ZERO, an option run with its first onset.
+    const std::int64_t minuteStart = dialogue ? WaitForNextMinute(&minute) : WaitUntilShortlyBeforeMinute(&minute);
+    // Only now, once the wait is over (the dialogue has seen its minute
+    // begin); and only when every second pauses, since keying without
     // pauses spins.
     if (ms800 > 0 && ms900 > 0 && ms1000 > 0) RaisePriority();
     Say("\nZERO\n");
@@ -255,7 +233,7 @@ int main(int argc, char** argv) {
 
     // The frame keyed now carries the minute that begins when it ends.
     DcfTime record{};
-    FillFromUtc(record, BreakDownUtc(ReadUtcClock().seconds));
+    FillFromUtc(record, BreakDownUtc(minute));
     AdvanceMinute(record);
     for (;;) {
         OneMinute(record);

@@ -8,14 +8,15 @@
 // instant line changes and with 1 ms ones, as a slow USB adapter takes;
 // then --follow on a UTC clock left alone, stepped by +7.3 s halfway and
 // running 100 ppm fast; then DCF77 in Central European Time, and MSF, WWVB
-// and JJY with --follow; then the same program started with options, which
-// learns the timer's lateness. Naming cases (deadline, relative, follow,
-// zone, station, options) runs only those whose name begins so. A column
-// shows how far the UTC clock moved against the monotonic one during a
-// run; the last, the platform's own timer wake-ups during it: a thread of
-// this benchmark sleeps to absolute deadlines 10 times a second, as the
-// program does (real-time priority and least timer slack where allowed),
-// and notes how late it wakes.
+// and JJY with --follow; then the dialogue and the same program started
+// with options, both of which learn the timer's lateness, side by side
+// (the deadline cases run the dialogue too). Naming cases (deadline,
+// relative, follow, zone, station, dialogue, options) runs only those
+// whose name begins so. A column shows how far the UTC clock moved
+// against the monotonic one during a run; the last, the platform's own
+// timer wake-ups during it: a thread of this benchmark sleeps to absolute
+// deadlines 10 times a second, as the program does (real-time priority
+// and least timer slack where allowed), and notes how late it wakes.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -29,6 +30,7 @@
 #include <sys/prctl.h>
 #include <thread>
 #include <time.h>
+#include <unistd.h>
 #include <vector>
 
 constexpr double kSecond = 1e9;
@@ -210,6 +212,8 @@ int main(int argc, char** argv) {
         {"station msf, follow", SKEWED_PROGRAM, 0, "--station msf --follow", "", CODE},
         {"station wwvb, follow", SKEWED_PROGRAM, 0, "--station wwvb --follow", "", CODE},
         {"station jjy, follow", SKEWED_PROGRAM, 0, "--station jjy --follow", "", CODE},
+        {"dialogue", DEADLINE_PROGRAM, 0, "", "", GRID},
+        {"dialogue", DEADLINE_PROGRAM, 1000, "", "", GRID},
         {"options", DEADLINE_PROGRAM, 0, "--port 2", "", GRID},
         {"options", DEADLINE_PROGRAM, 1000, "--port 2", "", GRID},
         {"options, follow", SKEWED_PROGRAM, 1000, "--port 2 --follow", "", CLOCK},
@@ -226,7 +230,9 @@ int main(int argc, char** argv) {
         bool chosen = argc <= 2;
         for (int i = 2; i < argc; ++i) chosen = chosen || std::string(run.name).rfind(argv[i], 0) == 0;
         if (!chosen) continue;
-        const std::string log = "/tmp/dcf_bench_" + std::to_string(&run - runs) + ".log";
+        // Named by this process too: others may be timing on the same machine.
+        const std::string log =
+            "/tmp/dcf_bench_" + std::to_string(getpid()) + "_" + std::to_string(&run - runs) + ".log";
         // A step halfway through the keying, after the wait for the minute.
         const std::string stepAfter = std::to_string(60 + minutes * 30);
         const std::string start = *run.start != '\0' ? std::string(run.start) + " </dev/null" : "<<<'2 100'";

@@ -122,7 +122,7 @@ std::int64_t EarlyWakeNanoseconds();
 // From now on the pauses wake as early as the timer's lateness over the
 // last minutes asks (keying/wake_margin.h) rather than by
 // EarlyWakeNanoseconds; until monotonic `until` this sleeps in steps,
-// learning from each wake. For option runs: the dialogue's timing stays.
+// learning from each wake. For the keying, dialogue and option runs alike.
 void LearnWakeLateness(std::int64_t until);
 constexpr std::int64_t kMinEarlyWakeNanoseconds = 50'000;
 constexpr std::int64_t kMaxEarlyWakeNanoseconds = 500'000;

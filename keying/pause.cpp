@@ -11,8 +11,8 @@ static std::int64_t chainDeadline = 0;
 static bool chainRunning = false;
 // Recent timer wake-up lateness: the peak, decaying by a sixteenth a pause.
 static std::int64_t wakeLatency = 0;
-// Whether the pauses wake by the lateness learned in `wakes` (option runs)
-// rather than by the decaying peak (the dialogue, whose timing stays).
+// Whether the pauses wake by the lateness learned in `wakes` (the keying,
+// from its start-up wait on) rather than by the decaying peak (quaver).
 static bool learning = false;
 // The timer's lateness over the last minutes, learned from every wake.
 static WakeRecord wakes = EmptyWakeRecord();

@@ -177,3 +177,46 @@ TEST(Program, DialogueReadsAsScanfDoes) {
         EXPECT_TRUE(run.changes.empty()) << c.what;
     }
 }
+
+struct LateTimerCase {
+    const char* what;
+    const char* input;
+    const char* durations;
+    std::int64_t secondMs, zeroMs, oneMs;  // a keyed second and its two pulses, as the factor scales them
+};
+
+TEST(Program, DialogueOnsetsOnTimeWhereTheTimerWakesLate) {
+    // A busy host whose timer wakes every sleep 0.8 ms late, more than the
+    // half millisecond the dialogue once watched the clock for: it learns
+    // the lateness while it waits for the minute, so that the first onset,
+    // every later one and every pulse's end fall on the factor's grid,
+    // and it prints what it always printed.
+    const LateTimerCase cases[] = {
+        {"nominal factor", "2\n100\n", "100\t200\t800\t900\t1000\n", 1000, 100, 200},
+        {"factor 98.7: every pause scaled as before", "2 98.7\n", "99\t197\t790\t888\t987\n", 987, 99, 197},
+    };
+    const std::int64_t minute = 1260534900 * kSecond;  // 12:35:00 UTC, 4 s after the start
+    for (const LateTimerCase& c : cases) {
+        RunSettings settings{c.input, 1260534896000, 4 + 3 * 60 + 5};
+        settings.simConf = "wake_latency_us 800\n";
+        const ProgramRun run = RunProgram(settings);
+        EXPECT_EQ(run.status, 0) << c.what << run.err;
+        EXPECT_EQ(run.err, "") << c.what;
+        EXPECT_EQ(run.out, kDialogue + c.durations + kWait + "\nZERO\n") << c.what;
+        ASSERT_GT(run.changes.size(), 3u * 59 * 4) << c.what;
+        EXPECT_EQ(run.changes.front().utc, minute) << c.what;
+        std::int64_t onset = minute;
+        for (std::size_t i = 2; i < run.changes.size(); ++i) {
+            const Change& ch = run.changes[i];
+            if (ch.change == 5) {
+                onset = ch.utc;
+                ASSERT_EQ((onset - minute) % (c.secondMs * kMs), 0) << c.what;
+            } else if (ch.change == 6) {
+                // A pulse's end, or the minute mark's second begun a second on.
+                const std::int64_t since = (ch.utc - onset) / kMs;
+                ASSERT_TRUE(ch.utc % kMs == 0 && (since == c.zeroMs || since == c.oneMs || since == c.secondMs))
+                    << c.what << ": " << ch.utc - onset;
+            }
+        }
+    }
+}
