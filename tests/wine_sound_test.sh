@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The Windows program's sound through Wine's own WASAPI into PulseAudio:
 # a null sink (which keeps time) recorded from its monitor, the recording
-# demodulated and decoded: two whole frames at PulseAudio's default
-# latency, in 2 to 3 minutes. Wine's PulseAudio driver refuses exclusive
-# mode, so the shared mode at the mix's 48 kHz must be what plays. Wine's
-# position is synthetic: the edges' timing is shown, not judged. It also
-# says how much processor time the program took (Wine's own work included).
+# demodulated and decoded: two whole frames on end, in 2 to 3 minutes.
+# Wine's PulseAudio driver refuses exclusive mode, so the shared mode at
+# the mix's 48 kHz must be what plays. Wine's position is synthetic: the
+# edges' timing is shown, not judged. It also says how much processor
+# time the program took (Wine's own work included).
 #   wine_sound_test.sh DCF77TX_EXE SOUND_EDGES_EXE [RATE]   48000 or 192000
 set -uo pipefail
 program=$1 edges=$2 rate=${3:-48000}
@@ -18,6 +18,12 @@ done
 work=$(mktemp -d /tmp/dcf77tx-wine-sound.XXXXXX)
 export HOME=$work XDG_RUNTIME_DIR=$work/run WINEPREFIX=$work/prefix WINEDEBUG=-all
 export PULSE_SERVER=unix:$work/run/pulse.sock
+# Wine's PulseAudio stream holds three of its periods (10 ms each at
+# PulseAudio's default latency), refilled by a timer thread: on a machine
+# busy with builds the sound then runs dry every few seconds (gaps of 4 to
+# 36 ms in the recording, each a slip that ends the frame in progress),
+# even with Wine at real-time priority. 300 ms.
+export PULSE_LATENCY_MSEC=300
 mkdir -p "$XDG_RUNTIME_DIR"
 cd "$work" || exit 1
 pids=()
@@ -36,24 +42,18 @@ pids+=($!)
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
 pactl info >/dev/null 2>&1 || { echo "SKIP: PulseAudio did not start"; tail -3 pulse.log; exit 77; }
 
-# Wine's PulseAudio stream holds only three of its 10 ms periods, refilled
-# by a timer thread: on a machine busy with builds that thread is held up
-# long enough for the sound to run dry (gaps of 5 to 100 ms, each a slip).
-# Wine (its server started here) gets the priority PulseAudio itself takes,
-# as a system's sound engine has.
-nice -n -11 "$wine" wineboot -i >/dev/null 2>&1
+"$wine" wineboot -i >/dev/null 2>&1
 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
 "$wine" "$program" --audio list 2>&1 | tr -d '\r' >list.txt
 echo "--audio list:"; cat list.txt
 grep -q "^Null Output " list.txt || { echo "FAIL: Wine's endpoints do not include the null sink"; exit 1; }
 
-# The recorder with room to spare, as before: its latency is an offset.
-PULSE_LATENCY_MSEC=300 parec --device=dcf.monitor --rate=$rate --channels=1 --format=s16le --raw >capture.raw &
+parec --device=dcf.monitor --rate=$rate --channels=1 --format=s16le --raw >capture.raw &
 pids+=($!)
 capture_start=$(date -u +%s%N)
 (sleep 10; pactl list sink-inputs >inputs.txt) &
 TIMEFORMAT='%U %S %R'
-{ time timeout 240 nice -n -11 "$wine" "$program" --audio null --rate "$rate" --minutes 2 --verbose >out.crlf 2>err.txt; } 2>time.txt
+{ time timeout 240 "$wine" "$program" --audio null --rate "$rate" --minutes 2 --verbose >out.crlf 2>err.txt; } 2>time.txt
 status=$?
 read -r user system real <time.txt
 echo "processor time: ${user} s user + ${system} s system over ${real} s: $(awk "BEGIN { printf \"%.2f\", 100 * ($user + $system) / $real }") % of a core"
