@@ -46,10 +46,15 @@ static const HRESULT kNoBufferEvent = HRESULT_FROM_WIN32(WAIT_TIMEOUT);
 constexpr std::int64_t kLateReadingNanoseconds = 250'000;
 constexpr int kReadingAttempts = 5;
 // A position this far off the counter's pace since the last reading in
-// line, and still so this long after, means the stream stalled or jumped.
-// Briefer is jitter: some positions (Wine's) lag or lead by tens of ms.
+// line, and still so this long after, means the stream stalled or jumped:
+// what is queued plays that much late or early from then on. Briefer is
+// the position's own jitter: Wine's moves in packets of its 10 ms period,
+// one a tick of a timer thread; held up, that thread lets the position
+// stand still, and if the sound did not run dry meanwhile it catches up at
+// twice its pace (ticks of half a period), out of line for about twice the
+// hold-up. A second passes hold-ups of up to half a second; a slip stays.
 constexpr std::int64_t kGlitchNanoseconds = 20'000'000;
-constexpr std::int64_t kGlitchLastsNanoseconds = 100'000'000;
+constexpr std::int64_t kGlitchLastsNanoseconds = 1'000'000'000;
 
 enum StreamMode { EXCLUSIVE_EVENTS, EXCLUSIVE_TIMER, SHARED };
 // Each mode as the start line says it.

@@ -70,6 +70,17 @@ std::int64_t Played(std::int64_t t) {
     return std::min<std::int64_t>(stream.written, static_cast<std::int64_t>(std::floor(wasapi::HeardAt(t))));
 }
 
+// What the position says at `t`: the frames played, or where the position
+// alone lags (a timer held up, in packets), those played that much earlier.
+std::int64_t PositionAt(std::int64_t t) {
+    const wasapi::Endpoint& e = *stream.endpoint;
+    const std::int64_t since = t - wasapi::startedAt - e.heldAt;
+    if (e.heldFor != 0 && wasapi::startedAt >= 0 && since > 0)
+        t -= std::max<std::int64_t>(0, std::min(since, 2 * e.heldFor - since));
+    if (e.packet != 0 && t > wasapi::startedAt) t -= (t - wasapi::startedAt) % e.packet;
+    return Played(t);
+}
+
 template <typename Interface>
 struct Unknown : Interface {
     ULONG references = 1;
@@ -117,7 +128,7 @@ struct Clock : Unknown<IAudioClock> {
         wasapi::now += 2'000;
         if (Gone(wasapi::now)) return AUDCLNT_E_DEVICE_INVALIDATED;
         ++stream.readings;
-        *position = static_cast<UINT64>(Played(wasapi::now)) * e.unitsPerFrame;
+        *position = static_cast<UINT64>(PositionAt(wasapi::now)) * e.unitsPerFrame;
         if (stream.readings == e.oddReading) *position += std::uint64_t{stream.rate} * 3 / 100 * e.unitsPerFrame;
         std::int64_t instant = wasapi::now;
         if (e.lateEvery != 0 && stream.readings % e.lateEvery == 0) instant = wasapi::now += 1'000'000;

@@ -29,6 +29,8 @@ struct Endpoint {
     std::int64_t stallAt = 0, stallFor = 0;     // the position stands still (ns after Start)
     std::int64_t jumpAt = 0, jumpFrames = 0;    // the position jumps ahead (ns after Start)
     int oddReading = 0;                         // this reading's position alone is 30 ms ahead
+    std::int64_t packet = 0;                    // the position moves in packets this long (ns), as Wine's
+    std::int64_t heldAt = 0, heldFor = 0;       // the position alone stands still, then catches up at twice its pace
     std::int64_t goneAt = 0;                    // invalidated from here (ns after Start); 0: never
     std::int64_t latency = 0;                   // the first frame is heard this long after Start (ns)
     std::int64_t silentAt = 0;                  // no buffer event from here (ns after Start); 0: always one
