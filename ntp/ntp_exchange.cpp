@@ -17,6 +17,9 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 constexpr std::int64_t kMostDaysOff = 30;
 constexpr std::int64_t kDay = 86'400 * kNanosecondsPerSecond;
 constexpr std::int64_t kMostOff = kMostDaysOff * kDay;
+// What a server's own time with the request (T3 - T2, on its clock) may
+// exceed the round trip (on ours) by: the two clocks' resolutions.
+constexpr std::int64_t kMostHeldBeyondRoundTrip = 1'000'000;
 
 // Requests sent by this process: one of the sources of their origins.
 std::atomic<std::uint64_t> requestsSent{0};
@@ -186,6 +189,14 @@ NtpOutcome ExchangeNtp(NtpConnection* connection, std::int64_t deadline, NtpSamp
             *why = ServerLine(connection->server, "reply refused: its time is " + days +
                                                       " days from the system clock's (more than " +
                                                       std::to_string(kMostDaysOff) + ")");
+            return NTP_BAD_REPLY;
+        }
+        // A server that says it held the request longer than the whole
+        // round trip took has a broken clock; its reply would win every
+        // burst on its negative delay.
+        if (const std::int64_t held = t3 - t2; held > rawReceived - rawSent + kMostHeldBeyondRoundTrip) {
+            *why = ServerLine(connection->server,
+                              "reply refused: it held the request " + Seconds(held) + " s, longer than the round trip");
             return NTP_BAD_REPLY;
         }
         sample->raw = rawSent + (rawReceived - rawSent) / 2;

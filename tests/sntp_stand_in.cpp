@@ -86,7 +86,8 @@ int Answer(const SntpStandIn& server, const unsigned char* request, std::int64_t
     if (server.fault == STAND_IN_WRONG_ORIGIN) reply[31] ^= 1;
     if (!kiss) {
         PutTimestamp(reply + 16, UnixNanosecondsToNtp(received + shift - 1'000'000'000));
-        PutTimestamp(reply + 32, UnixNanosecondsToNtp(received + shift));
+        const std::int64_t held = server.fault == STAND_IN_SLOW_TO_ANSWER ? 1'000'000'000 : 0;
+        PutTimestamp(reply + 32, UnixNanosecondsToNtp(received + shift - held));
         PutTimestamp(reply + 40, UnixNanosecondsToNtp(UtcNow() + shift));
     }
     return server.fault == STAND_IN_SHORT ? 40 : 48;

@@ -17,6 +17,7 @@ enum SntpStandInFault {
     STAND_IN_KISS_RATE,
     STAND_IN_KISS_DENY,
     STAND_IN_YEAR_OFF,        // the offset and a year more
+    STAND_IN_SLOW_TO_ANSWER,  // says it held the request a second, longer than the round trip
     STAND_IN_SILENT,          // reads requests, never answers
 };
 

@@ -49,6 +49,8 @@ TEST(NtpExchange, AgainstTheStandInServer) {
         {"kiss DENY", "::1", STAND_IN_KISS_DENY, 0, NTP_KISS_STOP, "Kiss-o'-Death DENY: not asking again"},
         {"a year off", "127.0.0.1", STAND_IN_YEAR_OFF, 0, NTP_BAD_REPLY,
          "reply refused: its time is 365 days from the system clock's (more than 30)"},
+        {"held longer than the round trip", "127.0.0.1", STAND_IN_SLOW_TO_ANSWER, 0, NTP_BAD_REPLY,
+         "reply refused: it held the request 1.000 s, longer than the round trip"},
         {"no answer", "127.0.0.1", STAND_IN_SILENT, 0, NTP_NO_ANSWER, "no answer"},
         {"nothing listening", "127.0.0.1", STAND_IN_GOOD, 0, NTP_FAILED, kRefused, true},
     };
