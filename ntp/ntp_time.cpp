@@ -84,7 +84,10 @@ NtpTaken NoteNtpMeasurement(NtpTime* t, std::int64_t raw, std::int64_t ntp, std:
         t->first = t->count = 0;
         Add(t, t->heldRaw, t->heldNtp, t->heldDelay);
         taken = NTP_REPLACED;
-    } else if (std::llabs(off) > std::max(kNtpStepNanoseconds, delay)) {
+    } else if (const double drift = t->count > 0 ? kNtpMostDriftPpm * 1e-6 *
+                                                        static_cast<double>(raw - t->raw[At(*t, t->count - 1)])
+                                                  : 0;
+               std::llabs(off) > std::max({kNtpStepNanoseconds, delay, static_cast<std::int64_t>(std::llround(drift))})) {
         for (int i = 0; i < t->count; ++i) t->ntp[At(*t, i)] += off;
         taken = NTP_STEPPED;
     }

@@ -20,6 +20,11 @@ constexpr std::int64_t kNtpAgreeNanoseconds = 50'000'000;
 // is the server correcting its time, not the oscillator's rate: the older
 // measurements move with it, so that the rate measured stays.
 constexpr std::int64_t kNtpStepNanoseconds = 20'000'000;
+// ... and beyond what an oscillator this far off nominal drifts since the
+// latest measurement: a quartz runs within 100 ppm, so a larger change is
+// the server's, while a smaller one may be the raw clock's own rate (its
+// error against the fallback), which the fit must learn, not hide.
+constexpr double kNtpMostDriftPpm = 200;
 // The measured rate serves the carrier once its standard error is below
 // this (a tenth of a hertz at 77.5 kHz), parts per million.
 constexpr double kNtpRateGoodPpm = 1.0;

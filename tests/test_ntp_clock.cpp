@@ -32,6 +32,9 @@ TEST(NtpTime, MeasurementsMakeTheLine) {
         // 10 minutes at +20 ppm: too short, the fallback's slope through their mean.
         {"short span: fallback", {{0, 0, 1}, {600, 12, 1}}, 0, NTP_TAKEN, 600, 6, false},
         {"16 minutes: measured rate", {{0, 0, 1}, {960, 19.2, 1}}, 0, NTP_TAKEN, 1920, 38.4, true},
+        // An undisciplined clock: the raw one 40 ppm fast of NTP, the
+        // fallback saying 0; 38 ms in 16 minutes is drift to learn, not a step.
+        {"16 minutes at -40 ppm: measured, not stepped", {{0, 0, 1}, {960, -38.4, 1}}, 0, NTP_TAKEN, 1920, -76.8, true},
         {"16 minutes, 10 ms round trips: not better", {{0, 0, 10}, {960, 19.2, 10}}, 0, NTP_TAKEN, 1920, 38.4, false},
         {"a 300 ms correction moves the line, not the rate", {{0, 0, 1}, {960, 19.2, 1}, {1920, 338.4, 1}}, 0,
          NTP_STEPPED, 2880, 357.6, true},
