@@ -204,7 +204,7 @@ while IFS='|' read -r text want said; do
   done
 done <<'EOF'
 # Keys in any case, blanks around; the port missing: tried again after 10 s.
-output = --Device\n  device= COM99  \nNTP=\n|going|--device COM99 --factor 100 --follow --verbose --zone cet|dcf77tx: \\.\COM99: File not found|dcf77tx ended with status 1; next try in 10 s
+output = --Device\n  device= COM99  \nNTP=\n|going|--device COM99 --factor 100 --follow --verbose --zone cet|dcf77tx: COM99: File not found|dcf77tx ended with status 1; next try in 10 s
 # Any case for the output and "default"; dcf77tx refuses an option: it stops.
 OUTPUT=--AUDIO\nDEVICE=DEFAULT  \nNTP=\nOPTIONS=--bogus|2|dcf77tx.exe" --audio default --factor 100 --follow --verbose --bogus|ended with status 2 (a bad setting in C:\ProgramData\dcf77tx\settings.txt, said above): stopped
 # NTP servers, each with --ntp; what the options hold is never a command.
