@@ -240,11 +240,11 @@ int TransmitAudio(const char* device, unsigned rate, TransmitSettings settings, 
         std::int64_t now = 0;
         const UtcReading reading = ReadUtcClockAt(&now);
         const std::int64_t rawMinusMonotonic = RawMinusMonotonic();
-        const std::int64_t step = NoteClockReading(&run.scale, now + rawMinusMonotonic,
-                                                   reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
+        const std::int64_t utc = reading.seconds * kNanosecondsPerSecond + reading.nanoseconds;
+        const std::int64_t step = NoteClockReading(&run.scale, now + rawMinusMonotonic, utc);
         NoteAudioReport(&run.clock, report, rawMinusMonotonic);
         const PlaybackTiming judged = run.check.verdict;
-        if (NtpInUse()) NoteSystemClock(now + rawMinusMonotonic, reading.seconds * kNanosecondsPerSecond + reading.nanoseconds);
+        if (NtpInUse()) NoteSystemClock(now + rawMinusMonotonic, utc);
         if (CheckPlayback(&run.check, report) == TIMING_NONE) {
             std::fprintf(stderr, "dcf77tx: the sound device %s reports no playback timing: %s\n", device,
                          run.check.why);

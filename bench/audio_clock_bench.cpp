@@ -47,6 +47,24 @@ struct Figures {
 
 static void Worst(double* worst, double value) { *worst = std::max(*worst, std::abs(value)); }
 
+// Runs the simulated program in `dir` with `options`: what it said on
+// standard error, one line after another, and the sound it played (its
+// first segment's start and frame period). False when it played nothing.
+static bool RunRecorded(const std::string& dir, const std::string& options, const char* name, std::string* said,
+                        long long* start, double* period, std::vector<std::int16_t>* samples) {
+    const std::string command = "cd " + dir + " && " SIM_PROGRAM " " + options + " >out 2>err";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "%s: the program failed\n", name);
+    std::ifstream err(dir + "/err");
+    for (std::string line; std::getline(err, line);) *said += (said->empty() ? "" : " / ") + line;
+    std::ifstream segments(dir + "/dcf_record.audio.segments");
+    std::ifstream samplesIn(dir + "/dcf_record.audio", std::ios::binary);
+    std::size_t count = 0;
+    if (!(segments >> *start >> *period >> count) || count == 0) return false;
+    samples->resize(count);
+    samplesIn.read(reinterpret_cast<char*>(samples->data()), static_cast<std::streamsize>(count * 2));
+    return true;
+}
+
 static Figures Run(const Case& c) {
     std::string dir = "/tmp/audio_clock_bench/" + std::string(c.name);
     std::replace(dir.begin(), dir.end(), ' ', '_');
@@ -59,20 +77,11 @@ static Figures Run(const Case& c) {
         << "\naudio_jump_after_ms " << kEventMs << "\naudio_jump_us " << c.jumpMs * 1000 << "\nutc_slew_after_ms "
         << kEventMs << "\nutc_slew_ms " << (c.slewPpm != 0 ? slewSeconds * 1000 : 0) << "\nutc_slew_ppm " << c.slewPpm
         << "\n" << c.card;
-    const std::string command = "cd " + dir + " && " SIM_PROGRAM " --audio sim >out 2>err";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "%s: the program failed\n", c.name);
     Figures f;
-    std::ifstream err(dir + "/err");
-    for (std::string line; std::getline(err, line);) f.said += (f.said.empty() ? "" : " / ") + line;
-
-    std::ifstream segments(dir + "/dcf_record.audio.segments");
-    std::ifstream samplesIn(dir + "/dcf_record.audio", std::ios::binary);
     long long start = 0;
     double period = 0;
-    std::size_t count = 0;
-    if (!(segments >> start >> period >> count) || count == 0) return f;
-    std::vector<std::int16_t> samples(count);
-    samplesIn.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(count * 2));
+    std::vector<std::int16_t> samples;
+    if (!RunRecorded(dir, "--audio sim", c.name, &f.said, &start, &period, &samples)) return f;
 
     const std::int64_t utcAtZero = kStartUtcMs * kMs - kSimStart, eventAt = kSimStart + kEventMs * kMs;
     auto utcAt = [&](std::int64_t t) {
@@ -135,20 +144,13 @@ static SlewFigures RunSlew(const Slew& c, bool ntp) {
         << "\naudio_granule 2\naudio_jitter_us 50\nutc_slew_after_ms " << std::llround(c.afterS * 1000)
         << "\nutc_slew_ms " << std::llround(c.forS * 1000) << "\nutc_slew_ppm " << c.ppm << "\nntp_offset_ms "
         << std::llround(correctionMs) << "\n";
-    const std::string command = "cd " + dir + " && " SIM_PROGRAM " --audio sim" +
-                                std::string(ntp ? " --ntp 192.0.2.1" : "") + " >out 2>err";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "%s: the program failed\n", c.name);
     SlewFigures f;
-    std::ifstream err(dir + "/err");
-    for (std::string line; std::getline(err, line);) f.said += (f.said.empty() ? "" : " / ") + line;
-    std::ifstream segments(dir + "/dcf_record.audio.segments");
-    std::ifstream samplesIn(dir + "/dcf_record.audio", std::ios::binary);
     long long start = 0;
     double period = 0;
-    std::size_t count = 0;
-    if (!(segments >> start >> period >> count) || count == 0) return f;
-    std::vector<std::int16_t> samples(count);
-    samplesIn.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(count * 2));
+    std::vector<std::int16_t> samples;
+    if (!RunRecorded(dir, ntp ? "--audio sim --ntp 192.0.2.1" : "--audio sim", c.name, &f.said, &start, &period,
+                     &samples))
+        return f;
     // The second sent: the slewed system clock's, or the server's.
     const std::int64_t trueAtZero = kStartUtcMs * kMs - kSimStart, slewAt = kSimStart + std::llround(c.afterS * 1e9);
     auto sentAt = [&](std::int64_t t) -> std::int64_t {

@@ -20,8 +20,8 @@ TEST(LogonSettings, Texts) {
         {"DEVICE=Default  \n", "--audio default --factor 100 --follow --verbose --zone cet", ""},
         {"DEVICE=Kopfhörer (USB Audio)\n", "--audio \"Kopfhörer (USB Audio)\" --factor 100 --follow --verbose --zone cet", ""},
         // NTP servers, each with --ntp, before the options split at blanks; empty: none.
-        {"NTP=time.windows.com 127.0.0.1:123\nOPTIONS= --station msf\t-v\n",
-         "--audio default --factor 100 --follow --verbose --ntp time.windows.com --ntp 127.0.0.1:123 --station msf -v", ""},
+        {"NTP=ntp.example.org 127.0.0.1:123\nOPTIONS= --station msf\t-v\n",
+         "--audio default --factor 100 --follow --verbose --ntp ntp.example.org --ntp 127.0.0.1:123 --station msf -v", ""},
         {"NTP=\nOPTIONS=\n", "--audio default --factor 100 --follow --verbose", ""},
         // Mistakes, each with its line.
         {"# a\nOUTPUTT=--device\n", "", "line 2: unknown setting 'OUTPUTT' (OUTPUT, DEVICE, FACTOR, NTP or OPTIONS)"},

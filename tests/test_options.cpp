@@ -172,7 +172,7 @@ TEST(Options, CommandLines) {
          ZONE_UTC, STATION_DCF77, "", "", 0, true},
         {{"--wav", "x.wav", "--wait-sync"}, BAD, "--wav renders at once: drop --wait-sync", 0, "", 0, false, false},
         // NTP servers: a name, an address, [IPv6] with a port; --ntp follows the clock.
-        {{"--ntp", "pool.ntp.org", "--ntp=192.0.2.1:1123", "--ntp", "[2001:db8::1]:123", "--ntp", "::1"}, RUN, "", 2,
+        {{"--ntp", "ntp.example.org", "--ntp=192.0.2.1:1123", "--ntp", "[2001:db8::1]:123", "--ntp", "::1"}, RUN, "", 2,
          "", 100, true, false},
         {{"--ntp", "a b"}, BAD, "--ntp needs a host name, an address or [IPv6], optionally :PORT (1-65535), not 'a b'",
          0, "", 0, false, false},

@@ -148,7 +148,7 @@ TEST(Sntp, ServerValues) {
         const char* port = "";
         const char* shown = nullptr;  // in the refusal, where not the text itself
     } rows[] = {
-        {"pool.ntp.org", true, "pool.ntp.org", "123"},
+        {"ntp.example.org", true, "ntp.example.org", "123"},
         {"192.0.2.1:1123", true, "192.0.2.1", "1123"},
         {"ntp_1.example:65535", true, "ntp_1.example", "65535"},
         {"[2001:db8::1]", true, "2001:db8::1", "123"},
