@@ -192,12 +192,15 @@ std::vector<Edge> UtcEdges(const Capture& capture, double toneHz, Demodulation* 
     return d->edges;
 }
 
+// To the nearest millisecond: an edge 0.03 ms early is on its second, not
+// in the millisecond before it.
 std::string Clock(std::int64_t ns) {
-    const std::int64_t seconds = ns / 1'000'000'000;
+    const std::int64_t ms = (ns + 500'000) / 1'000'000;
+    const std::int64_t seconds = ms / 1000;
     char text[40];
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(seconds / 3600 % 24),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
-                  static_cast<long long>(ns / 1'000'000 % 1000));
+                  static_cast<long long>(ms % 1000));
     return text;
 }
 
